@@ -1,0 +1,81 @@
+#include "app/main_window.h"
+
+#include <QComboBox>
+#include <QEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+
+#include "app/form_helpers.h"
+#include "ui_main_window.h"
+
+TForm1::TForm1(QWidget *parent)
+    : QMainWindow(parent),
+      Timer2(this, "Timer2", 300, Guarded(&TForm1::Timer2Timer)),
+      Timer3(this, "Timer3", 1000, Guarded(&TForm1::Timer3Timer)),
+      Timer4(this, "Timer4", 1000, Guarded(&TForm1::Timer4Timer)),
+      Timer5(this, "Timer5", 1000, nullptr),
+      ui_(std::make_unique<Ui::TForm1>()),
+      comm1_(std::make_unique<TComm>()) {
+  ui_->setupUi(this);
+
+  // Stored values of Comm1 that differ from the component's own defaults.
+  comm1_->SetCommName(QStringLiteral("COM2"));
+  comm1_->SetDtrControl(TDtrControl::DtrDisable);
+  comm1_->SetRtsControl(TRtsControl::RtsDisable);
+  comm1_->SetOutx_XonXoffFlow(false);
+  comm1_->SetInx_XonXoffFlow(false);
+  comm1_->OnReceiveData = [this](TComm *sender, const uint8_t *buffer, uint16_t length) {
+    RunHandler([&] { Comm1ReceiveData(sender, buffer, length); });
+  };
+
+  ShowPictures();
+  FillPortList();
+  ConnectWindowHandlers();
+  ConnectSystemPage();
+  ConnectHartPage();
+  ConnectModbusPage();
+  FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::ConnectWindowHandlers() {
+  Bind(ui_->PageControl1, &QTabWidget::currentChanged, &TForm1::PageControl1Change);
+  Bind(ui_->Button1, &QPushButton::clicked, &TForm1::Button1Click);
+  Bind(ui_->Button26, &QPushButton::clicked, &TForm1::Button26Click);
+  ui_->Label74->installEventFilter(this);
+}
+
+bool TForm1::eventFilter(QObject *watched, QEvent *event) {
+  if (watched == ui_->Label74 && event->type() == QEvent::MouseButtonDblClick) {
+    RunHandler([this] { Label74DblClick(); });
+    return true;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::FormCreate() {
+  ui_->Button6->setEnabled(true);
+  Timer2.SetEnabled(false);
+  Timer3.SetEnabled(false);
+  Timer4.SetEnabled(false);
+  Timer5.SetEnabled(true);
+  ui_->Edit1->clear();
+  for (QComboBox *c : {ui_->ComboBox6, ui_->RADCOM1, ui_->RADCOM3, ui_->RADCOM5, ui_->RADCOM7, ui_->READLG1,
+                       ui_->READLG3, ui_->READLG5, ui_->READLG7, ui_->FAMOUT1, ui_->FAMOUT3, ui_->FAMOUT5,
+                       ui_->FAMOUT7, ui_->FAMOUT9})
+    SetItemIndex(c, -1);
+  ui_->GroupBox23->setVisible(false);
+  for (QLineEdit *e : {ui_->READADR1, ui_->READADR3, ui_->READADR5, ui_->READADR7}) e->clear();
+  SetItemIndex(ui_->ComboBox28, -1);
+  SetItemIndex(ui_->ComboBox29, -1);
+  ui_->Edit4->clear();
+  ui_->Edit5->clear();
+}
+
+void TForm1::Label74DblClick() { ui_->GroupBox23->setVisible(true); }
+
+void TForm1::PageControl1Change() {}

@@ -1,0 +1,110 @@
+// TForm1: the program's one window. It owns every control (from main_window.ui), the serial port
+// Comm1, the timers Timer2 to Timer5 and the request state shared by all pages. Handlers are
+// named after the control and event they serve; the pages' handlers live in pages/*.
+#pragma once
+
+#include <QByteArray>
+#include <QMainWindow>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "app/form_helpers.h"
+#include "app/ttimer.h"
+#include "serial/tcomm.h"
+
+namespace Ui {
+class TForm1;
+}
+
+class QComboBox;
+
+class TForm1 : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit TForm1(QWidget *parent = nullptr);
+  ~TForm1() override;
+
+  // CommBuffer areas: 0-7 scratch kept by the HART pages, 8-511 the transmit frame,
+  // 512-915 the copy of the last delivery.
+  static constexpr int kCommBufferSize = 916;
+  static constexpr int kFrameStart = 8;
+  static constexpr int kFrameEnd = 512;  // one past the transmit frame
+  static constexpr int kReplyStart = 512;
+  static constexpr int kReplyRoom = kCommBufferSize - kReplyStart;  // 404
+  static constexpr int kWorkingCopySize = 1024;
+  static constexpr int kReplyTextMax = 255;
+  static constexpr int kSettingTimeoutMs = 3000;
+  static constexpr int kReceivePauseMs = 300;
+
+  // Request state shared by every page; zero at start.
+  uint8_t CommBuffer[kCommBufferSize] = {};
+  int32_t PendingReply = 0;
+  int32_t TimeoutKind = 0;
+  QByteArray ReplyText;  // the last delivery, one character per byte, at most 255
+  uint8_t PortOpen = 0;
+
+  Ui::TForm1 *ui() const { return ui_.get(); }
+  TComm *Comm1() const { return comm1_.get(); }
+
+  // Window
+  void FormCreate();
+  void Label74DblClick();
+  void PageControl1Change();
+
+  // Request cycle
+  void Comm1ReceiveData(TComm *sender, const uint8_t *buffer, uint16_t bufferLength);
+  void Timer2Timer();
+  void Timer3Timer();
+  void Timer4Timer();
+  void Button26Click();
+
+  // Port selection and opening
+  void Button1Click();
+
+  // Reply parsers called by the Timer2 dispatch (defined with their pages).
+  void ParseCommunicationReply();    // 201
+  void ParseSystemParameterReply();  // 202
+  void ParseIdentityReply();         // 100
+  void ParseDynamicVariableReply();  // 103
+  void ParseModbusParameterReply();  // 301
+
+  // Shared steps of the request handlers.
+  // Shows the frame CommBuffer[8 .. 8+length) in Edit8 as text and writes it.
+  void SendFrameAsText(int length);
+  // Shows the frame in Edit8 as hexadecimal pairs, each followed by a blank, and writes it.
+  void SendFrameAsHex(int length);
+  // Sets the codes and arms Timer3 with the setting interval.
+  void Await(int32_t pendingReply, int32_t timeoutKind);
+
+  TTimer Timer2;
+  TTimer Timer3;
+  TTimer Timer4;
+  TTimer Timer5;
+
+ protected:
+  bool eventFilter(QObject *watched, QEvent *event) override;
+
+ private:
+  // A handler that runs through the general error display.
+  std::function<void()> Guarded(void (TForm1::*handler)()) {
+    return [this, handler] { RunHandler([this, handler] { (this->*handler)(); }); };
+  }
+  // Connects a widget signal to a handler.
+  template <typename Sender, typename Signal>
+  void Bind(Sender *sender, Signal signal, void (TForm1::*handler)()) {
+    connect(sender, signal, this, Guarded(handler));
+  }
+  void ConnectWindowHandlers();
+  void ConnectSystemPage();
+  void ConnectHartPage();
+  void ConnectModbusPage();
+  void FillPortList();
+  void ShowPictures();
+
+  std::unique_ptr<Ui::TForm1> ui_;
+  std::unique_ptr<TComm> comm1_;
+  uint8_t workingCopy_[kWorkingCopySize] = {};
+};

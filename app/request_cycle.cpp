@@ -1,0 +1,143 @@
+// The request cycle every page shares: sending a frame, the receive handler with its routing by
+// the pending-reply code, the parse timer's dispatch, the reply time-out and the close after the
+// serial-settings command.
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QThread>
+
+#include <algorithm>
+
+#include "app/main_window.h"
+#include "protocol/hex.h"
+#include "ui_main_window.h"
+
+namespace {
+
+QString Latin1(const uint8_t *bytes, int count) {
+  return QString::fromLatin1(reinterpret_cast<const char *>(bytes), count);
+}
+
+}  // namespace
+
+void TForm1::SendFrameAsText(int length) {
+  length = std::clamp(length, 0, kFrameEnd - kFrameStart);
+  ui_->Edit8->setText(Latin1(CommBuffer + kFrameStart, length));
+  comm1_->WriteData(CommBuffer + kFrameStart, static_cast<uint16_t>(length));
+}
+
+void TForm1::SendFrameAsHex(int length) {
+  length = std::clamp(length, 0, kFrameEnd - kFrameStart);
+  ui_->Edit8->setText(QString::fromStdString(BytesToHexPairs(CommBuffer + kFrameStart, static_cast<size_t>(length))));
+  comm1_->WriteData(CommBuffer + kFrameStart, static_cast<uint16_t>(length));
+}
+
+void TForm1::Await(int32_t pendingReply, int32_t timeoutKind) {
+  PendingReply = pendingReply;
+  TimeoutKind = timeoutKind;
+  Timer3.SetInterval(kSettingTimeoutMs);
+  Timer3.SetEnabled(true);
+}
+
+void TForm1::Comm1ReceiveData(TComm *, const uint8_t *buffer, uint16_t bufferLength) {
+  QThread::msleep(kReceivePauseMs);
+
+  // The working copy and the receive area keep what fits; nothing is written past them.
+  const int length = std::min<int>(bufferLength, kWorkingCopySize);
+  std::copy(buffer, buffer + length, workingCopy_);
+  ReplyText.clear();
+  ReplyText.append(reinterpret_cast<const char *>(workingCopy_), std::min(length, kReplyTextMax));
+  std::copy(workingCopy_, workingCopy_ + std::min(length, kReplyRoom), CommBuffer + kReplyStart);
+
+  const QString asText = QString::fromLatin1(ReplyText);
+  auto asHex = [this] {
+    return QString::fromStdString(BytesToHexPairs(CommBuffer + kReplyStart, static_cast<size_t>(ReplyText.size())));
+  };
+
+  switch (PendingReply) {
+    case 201:
+    case 202:
+    case 301:
+      Timer2.SetEnabled(true);
+      ui_->Memo10->setPlainText(asText);
+      Timer3.SetEnabled(false);
+      break;
+    case 100:
+    case 103:
+      ui_->Memo10->setPlainText(asHex());
+      Timer3.SetEnabled(false);
+      Timer2.SetEnabled(true);
+      break;
+    case 104:
+    case 106:
+    case 302:
+      ui_->Memo10->setPlainText(asHex());
+      Timer3.SetEnabled(false);
+      break;
+    default:
+      ui_->Memo10->setPlainText(asText);
+      Timer3.SetEnabled(false);
+      PendingReply = 0;
+      break;
+  }
+}
+
+void TForm1::Timer2Timer() {
+  Timer2.SetEnabled(false);
+  switch (PendingReply) {
+    case 100:
+      PendingReply = 0;
+      Timer3.SetEnabled(false);
+      ParseIdentityReply();
+      break;
+    case 201:
+      PendingReply = 0;
+      TimeoutKind = 0;
+      ParseCommunicationReply();
+      break;
+    case 103:
+      PendingReply = 0;
+      Timer3.SetEnabled(false);
+      ParseDynamicVariableReply();
+      break;
+    case 202:
+      ParseSystemParameterReply();
+      break;
+    case 301:
+      ParseModbusParameterReply();
+      break;
+    default:
+      break;
+  }
+}
+
+void TForm1::Timer3Timer() {
+  Timer3.SetEnabled(false);
+  switch (TimeoutKind) {
+    case 1:
+      ShowMessage(QStringLiteral("Connection timeout!"));
+      break;
+    case 2:
+      ui_->Label68->clear();
+      ShowMessage(QStringLiteral("Parameter query timeout!"));
+      break;
+    case 3:
+      ui_->Label68->setText(QStringLiteral("Set timeout!"));
+      ShowMessage(QStringLiteral("!"));
+      break;
+    default:
+      break;
+  }
+  Timer3.SetEnabled(false);
+}
+
+void TForm1::Timer4Timer() {
+  Timer4.SetEnabled(false);
+  PortOpen = 0;
+  ui_->Button1->setText(QStringLiteral("Open"));
+  ui_->Button6->setEnabled(false);
+  comm1_->ClosePort();
+}
+
+void TForm1::Button26Click() { ui_->Memo10->clear(); }

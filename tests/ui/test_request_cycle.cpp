@@ -1,0 +1,291 @@
+// The request cycle driven through the window, with a pseudo-terminal as the module.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <cstring>
+#include <fstream>
+
+#include "app/main_window.h"
+#include "tests/support/pty_peer.h"
+#include "tests/support/ui_driver.h"
+
+using namespace ui;
+
+namespace {
+
+std::vector<uint8_t> Bytes(std::initializer_list<int> values) {
+  std::vector<uint8_t> out;
+  for (int v : values) out.push_back(static_cast<uint8_t>(v));
+  return out;
+}
+
+// Puts a frame into the transmit area and sends it as a request with the given codes.
+void Request(TForm1 &form, const std::string &frame, int32_t pending, int32_t kind) {
+  std::memcpy(form.CommBuffer + TForm1::kFrameStart, frame.data(), frame.size());
+  form.SendFrameAsText(static_cast<int>(frame.size()));
+  form.Await(pending, kind);
+}
+
+QString Memo(TForm1 &form) { return Text(&form, "Memo10"); }
+
+TEST(RequestCycle, RoutesEachDeliveryByThePendingCode) {
+  OpenWindow w;
+  TForm1 &form = *w.form;
+  const auto reply = Bytes({0x06, 0x00, 0x41});
+
+  // Shown in hexadecimal; the code stays pending.
+  form.PendingReply = 104;
+  form.Timer3.SetEnabled(true);
+  w.peer->Write(reply);
+  EXPECT_EQ(WaitForReceiveBox(form), "06 00 41 ");
+  EXPECT_FALSE(form.Timer3.Enabled());
+  EXPECT_EQ(form.PendingReply, 104);
+  EXPECT_EQ(form.ReplyText, QByteArray("\x06\x00\x41", 3));
+
+  // A setting's acknowledgement is shown as text and ends the wait.
+  Click(&form, "Button26");
+  form.PendingReply = 200;
+  form.Timer3.SetEnabled(true);
+  w.peer->Write(reply);
+  EXPECT_EQ(WaitForReceiveBox(form), QString::fromLatin1("\x06\x00\x41", 3));
+  EXPECT_FALSE(form.Timer3.Enabled());
+  EXPECT_EQ(form.PendingReply, 0);
+
+  // Nothing pending: shown as text, nothing else changes.
+  Click(&form, "Button26");
+  form.TimeoutKind = 2;
+  w.peer->Write("OK#");
+  EXPECT_EQ(WaitForReceiveBox(form), "OK#");
+  EXPECT_EQ(form.PendingReply, 0);
+  EXPECT_EQ(form.TimeoutKind, 2);
+  EXPECT_FALSE(form.Timer2.Enabled());
+
+  // Parsed replies arm the parse timer, which stops itself 300 ms later.
+  for (int code : {100, 103, 201, 202, 301}) {
+    Click(&form, "Button26");
+    form.PendingReply = code;
+    form.TimeoutKind = 1;
+    w.peer->Write("QQ#");
+    WaitForReceiveBox(form);
+    EXPECT_TRUE(form.Timer2.Enabled()) << code;
+    EXPECT_TRUE(WaitUntil([&] { return !form.Timer2.Enabled(); }, 1000)) << code;
+    // 100, 103 and 201 are done after their parse; 202 and 301 stay pending.
+    const int32_t after = (code == 202 || code == 301) ? code : 0;
+    EXPECT_EQ(form.PendingReply, after) << code;
+    EXPECT_EQ(form.TimeoutKind, code == 201 ? 0 : 1) << code;
+  }
+}
+
+TEST(RequestCycle, LongDeliveriesAreCutToTheirAreas) {
+  OpenWindow w;
+  TForm1 &form = *w.form;
+  std::vector<uint8_t> burst(300);
+  for (size_t i = 0; i < burst.size(); ++i) burst[i] = static_cast<uint8_t>(i * 7 + 1);
+
+  form.PendingReply = 100;
+  w.peer->Write(burst);
+  QString hex = WaitForReceiveBox(form);
+  EXPECT_EQ(form.ReplyText.size(), 255);
+  EXPECT_EQ(hex.size(), 255 * 3);
+  EXPECT_TRUE(hex.startsWith("01 08 0F "));
+
+  // A delivery of 2000 bytes: the receive area keeps its 404 bytes, the text its 255.
+  Click(&form, "Button26");
+  form.PendingReply = 0;
+  std::vector<uint8_t> big(2000);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i % 251);
+  w.peer->Write(big);
+  WaitForReceiveBox(form);
+  EXPECT_EQ(form.ReplyText.size(), 255);
+  EXPECT_EQ(0, std::memcmp(form.CommBuffer + TForm1::kReplyStart, big.data(), TForm1::kReplyRoom));
+}
+
+TEST(RequestCycle, RequestGoesOutAsShownAndReplyWaitsForTheLineToFallSilent) {
+  OpenWindow w;
+  TForm1 &form = *w.form;
+  Request(form, "QQQ#QV#", 201, 1);
+  EXPECT_EQ(Text(&form, "Edit8"), "QQQ#QV#");
+  EXPECT_EQ(w.peer->ReadText(), "QQQ#QV#");
+  EXPECT_TRUE(form.Timer3.Enabled());
+  EXPECT_EQ(form.Timer3.Interval(), 3000);
+
+  QElapsedTimer t;
+  w.peer->Write("QV:1#");
+  t.start();
+  WaitForReceiveBox(form);
+  // 100 ms of silence end the delivery, then the receive handler waits 300 ms.
+  EXPECT_GE(t.elapsed(), 390);
+  EXPECT_LT(t.elapsed(), 900);
+  EXPECT_FALSE(form.Timer3.Enabled());
+}
+
+TEST(RequestCycle, TimeoutReportsFollowTheKind) {
+  auto form = std::make_unique<TForm1>();
+  MessageCatcher catcher;
+  auto *label68 = Find<QLabel>(form.get(), "Label68");
+
+  // Before any handler set the interval, Timer3 runs its stored 1000 ms.
+  form->TimeoutKind = 1;
+  QElapsedTimer t;
+  t.start();
+  form->Timer3.SetEnabled(true);
+  ASSERT_TRUE(catcher.WaitForCount(1));
+  EXPECT_NEAR(t.elapsed(), 1000, 150);
+  EXPECT_EQ(catcher.Messages()[0].text, "Connection timeout!");
+  EXPECT_EQ(catcher.Messages()[0].title, "RQ735");
+  EXPECT_FALSE(form->Timer3.Enabled());
+
+  // After a request set it, 3000 ms; a query time-out empties Label68.
+  catcher.Clear();
+  t.restart();
+  Request(*form, "QQQ#QX#", 202, 2);
+  ASSERT_TRUE(catcher.WaitForCount(1, 4000));
+  EXPECT_NEAR(t.elapsed(), 3000, 200);
+  EXPECT_EQ(catcher.Messages()[0].text, "Parameter query timeout!");
+  EXPECT_EQ(label68->text(), "");
+  EXPECT_EQ(form->PendingReply, 202) << "a time-out leaves the code pending";
+
+  // A setting time-out marks Label68 and shows "!". A second request 2 s into a running period
+  // does not restart it: its time-out comes 1 s later.
+  catcher.Clear();
+  t.restart();
+  Request(*form, "QQS#XY:0#", 200, 3);
+  Pump(2000);
+  Request(*form, "QQS#XY:1#", 200, 3);
+  ASSERT_TRUE(catcher.WaitForCount(1, 4000));
+  EXPECT_NEAR(t.elapsed(), 3000, 200);
+  EXPECT_EQ(catcher.Messages()[0].text, "!");
+  EXPECT_EQ(label68->text(), "Set timeout!");
+
+  // Kind 0 (left by an answered communication query) shows nothing.
+  catcher.Clear();
+  form->TimeoutKind = 0;
+  form->Timer3.SetEnabled(true);
+  EXPECT_TRUE(WaitUntil([&] { return !form->Timer3.Enabled(); }, 4000));
+  Pump(50);
+  EXPECT_TRUE(catcher.Messages().empty());
+}
+
+TEST(RequestCycle, ClearBufferEmptiesOnlyTheReceiveBox) {
+  TForm1 form;
+  Request(form, "QQS#RESET#", 200, 3);
+  auto *memo = Find<QPlainTextEdit>(&form, "Memo10");
+  memo->setPlainText("reply");
+  Click(&form, "Button26");
+  EXPECT_EQ(memo->toPlainText(), "");
+  EXPECT_EQ(Text(&form, "Edit8"), "QQS#RESET#");
+  EXPECT_EQ(form.PendingReply, 200);
+  EXPECT_EQ(form.TimeoutKind, 3);
+  EXPECT_TRUE(form.Timer3.Enabled());
+}
+
+TEST(RequestCycle, Timer4ClosesThePortAfterTheSerialSettingsCommand) {
+  OpenWindow w;
+  TForm1 &form = *w.form;
+  QElapsedTimer t;
+  t.start();
+  form.Timer4.SetInterval(2000);
+  form.Timer4.SetEnabled(true);
+  ASSERT_TRUE(WaitUntil([&] { return form.PortOpen == 0; }, 3000));
+  EXPECT_NEAR(t.elapsed(), 2000, 150);
+  EXPECT_FALSE(form.Timer4.Enabled());
+  EXPECT_FALSE(form.Comm1()->IsOpen());
+  EXPECT_EQ(Text(&form, "Button1"), "Open");
+  EXPECT_FALSE(Find<QPushButton>(&form, "Button6")->isEnabled());
+}
+
+TEST(PortOpening, OpensWithTheChosenSettingsAndClosesAgain) {
+  TForm1 form;
+  PtyPeer peer;
+  auto *port = Find<QComboBox>(&form, "SPREALCOM");
+  EXPECT_EQ(form.Comm1()->CommName(), "COM2");
+
+  TypeInto(port, QString::fromStdString(peer.SlavePath()));
+  Click(&form, "Button1");
+  ASSERT_EQ(form.PortOpen, 1);
+  TComm *comm = form.Comm1();
+  EXPECT_TRUE(comm->IsOpen());
+  EXPECT_EQ(comm->CommName(), QString::fromStdString(peer.SlavePath()));
+  EXPECT_EQ(comm->BaudRate(), 9600u);
+  EXPECT_EQ(comm->Parity(), TParity::None);
+  EXPECT_EQ(comm->DtrControl(), TDtrControl::DtrDisable);
+  EXPECT_EQ(comm->RtsControl(), TRtsControl::RtsDisable);
+  EXPECT_FALSE(comm->Outx_XonXoffFlow());
+  EXPECT_FALSE(comm->Inx_XonXoffFlow());
+  EXPECT_EQ(Text(&form, "Button1"), "Close");
+  EXPECT_TRUE(Find<QPushButton>(&form, "Button6")->isEnabled());
+
+  // Check boxes changed while open take effect only at the next opening.
+  Find<QCheckBox>(&form, "CheckBox1")->setChecked(true);
+  Find<QCheckBox>(&form, "CheckBox2")->setChecked(true);
+  EXPECT_EQ(comm->RtsControl(), TRtsControl::RtsDisable);
+
+  Click(&form, "Button1");
+  EXPECT_EQ(form.PortOpen, 0);
+  EXPECT_FALSE(comm->IsOpen());
+  EXPECT_EQ(Text(&form, "Button1"), "Open");
+  EXPECT_FALSE(Find<QPushButton>(&form, "Button6")->isEnabled());
+
+  // "15200" has no standard constant; the port still opens at that rate, with odd parity.
+  Pick(&form, "ComboBox11", 7);
+  Pick(&form, "ComboBox10", 1);
+  Click(&form, "Button1");
+  ASSERT_EQ(form.PortOpen, 1);
+  EXPECT_EQ(comm->BaudRate(), 15200u);
+  EXPECT_EQ(comm->Parity(), TParity::Odd);
+  EXPECT_EQ(comm->RtsControl(), TRtsControl::RtsEnable);
+  EXPECT_EQ(comm->DtrControl(), TDtrControl::DtrEnable);
+}
+
+TEST(PortOpening, FailuresAreShownAndLeaveThePortClosed) {
+  TForm1 form;
+  MessageCatcher catcher;
+  auto *port = Find<QComboBox>(&form, "SPREALCOM");
+  auto *baud = Find<QComboBox>(&form, "ComboBox11");
+
+  struct Case {
+    QString port;
+    QString baud;
+    QString message;
+  };
+  const std::string file = ::testing::TempDir() + "rq735-not-a-port";
+  std::ofstream(file) << "x";
+  PtyPeer peer;
+  const QString pty = QString::fromStdString(peer.SlavePath());
+  const Case cases[] = {
+      {"/dev/rq735-no-such-device", "9600", "Error opening serial port."},
+      {QString::fromStdString(file), "9600", "File handle is not a comm handle "},
+      {pty, "96OO", "'96OO' is not a valid integer value."},
+      {pty, "", "'' is not a valid integer value."},
+      {pty, "0", "Baud Rate: 0 is not a baud rate; the port stays closed."},
+  };
+  for (const Case &c : cases) {
+    catcher.Clear();
+    TypeInto(port, c.port);
+    TypeInto(baud, c.baud);
+    Click(&form, "Button1");
+    ASSERT_TRUE(catcher.WaitForCount(1)) << c.message.toStdString();
+    EXPECT_EQ(catcher.Messages()[0].text, c.message);
+    EXPECT_EQ(catcher.Messages()[0].title, "RQ735");
+    EXPECT_EQ(catcher.Messages()[0].icon, QMessageBox::Critical);
+    EXPECT_EQ(form.PortOpen, 0);
+    EXPECT_FALSE(form.Comm1()->IsOpen());
+    EXPECT_EQ(Text(&form, "Button1"), "Open");
+  }
+
+  // A parity typed instead of picked is refused before anything is opened.
+  catcher.Clear();
+  TypeInto(baud, "9600");
+  TypeInto(Find<QComboBox>(&form, "ComboBox10"), "Space");
+  Click(&form, "Button1");
+  ASSERT_TRUE(catcher.WaitForCount(1));
+  EXPECT_TRUE(catcher.Messages()[0].text.startsWith("Parity:"));
+  EXPECT_EQ(form.PortOpen, 0);
+}
+
+}  // namespace
