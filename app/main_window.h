@@ -64,6 +64,9 @@ class TForm1 : public QMainWindow {
   // Port selection and opening
   void Button1Click();
 
+  // "System Parameters" page
+  void Button6Click();
+
   // Reply parsers called by the Timer2 dispatch (defined with their pages).
   void ParseCommunicationReply();    // 201
   void ParseSystemParameterReply();  // 202

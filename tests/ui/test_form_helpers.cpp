@@ -1,0 +1,135 @@
+// The window's shared pieces: list selections, the error display text, refusals, timers.
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+
+#include "app/form_helpers.h"
+#include "app/ttimer.h"
+#include "protocol/int_text.h"
+#include "tests/support/ui_driver.h"
+
+namespace {
+
+TEST(Selections, OutOfListIndexesLeaveNoSelectionAndNoText) {
+  QComboBox combo;
+  combo.setEditable(true);
+  combo.addItems({"None", "Odd", "Even"});
+  SetItemIndex(&combo, 2);
+  EXPECT_EQ(ItemIndex(&combo), 2);
+  EXPECT_EQ(combo.currentText(), "Even");
+  for (int index : {3, -1, 100, -5}) {
+    SetItemIndex(&combo, 1);
+    SetItemIndex(&combo, index);
+    EXPECT_EQ(ItemIndex(&combo), -1) << index;
+    EXPECT_EQ(combo.currentText(), "") << index;
+  }
+  // Text typed over the selected item counts as no selection.
+  SetItemIndex(&combo, 0);
+  ui::TypeInto(&combo, "Nonsense");
+  EXPECT_EQ(ItemIndex(&combo), -1);
+
+  QComboBox fixed;
+  fixed.addItems({"a", "b"});
+  SetItemIndex(&fixed, 5);
+  EXPECT_EQ(ItemIndex(&fixed), -1);
+}
+
+TEST(ErrorDisplay, AddsAFullStopOnlyAfterCharactersThatSortAfterIt) {
+  EXPECT_EQ(ErrorDisplayText("Error opening serial port"), "Error opening serial port.");
+  EXPECT_EQ(ErrorDisplayText("'' is not a valid integer value"), "'' is not a valid integer value.");
+  EXPECT_EQ(ErrorDisplayText("File handle is not a comm handle "), "File handle is not a comm handle ");
+  EXPECT_EQ(ErrorDisplayText("Done."), "Done.");
+  EXPECT_EQ(ErrorDisplayText("Stop!"), "Stop!");
+  EXPECT_EQ(ErrorDisplayText("value 7"), "value 7.");
+  EXPECT_EQ(ErrorDisplayText(""), "");
+}
+
+TEST(ErrorDisplay, AHandlerThatThrowsStopsAndItsMessageIsShown) {
+  ui::MessageCatcher catcher;
+  int reached = 0;
+  RunHandler([&] {
+    reached = 1;
+    TextToIntOf("12x");
+    reached = 2;
+  });
+  EXPECT_EQ(reached, 1);
+  ASSERT_TRUE(catcher.WaitForCount(1));
+  EXPECT_EQ(catcher.Messages()[0].text, "'12x' is not a valid integer value.");
+  EXPECT_EQ(catcher.Messages()[0].icon, QMessageBox::Critical);
+  EXPECT_EQ(catcher.Messages()[0].title, "RQ735");
+}
+
+TEST(Refusals, ValuesThatDoNotFitTheirFieldNameTheBox) {
+  QComboBox combo;
+  combo.setEditable(true);
+  combo.addItems({"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11"});
+  SetItemIndex(&combo, 9);
+  EXPECT_EQ(IndexDigitOf(&combo, "Mode"), '9');
+  SetItemIndex(&combo, 10);
+  EXPECT_THROW(IndexDigitOf(&combo, "Mode"), ERefused);
+  SetItemIndex(&combo, -1);
+  try {
+    IndexDigitOf(&combo, "Module working mode");
+    FAIL();
+  } catch (const ERefused &e) {
+    EXPECT_STREQ(e.what(), "Module working mode: no item is selected; nothing was sent");
+  }
+
+  SetItemIndex(&combo, 5);
+  EXPECT_EQ(OffsetDigitOf(&combo, '4', "Preamble"), '9');
+  SetItemIndex(&combo, 6);
+  EXPECT_THROW(OffsetDigitOf(&combo, '4', "Preamble"), ERefused);
+
+  uint8_t out[3] = {'x', 'x', 'x'};
+  WriteThreeDigits(out, 247, "Address");
+  EXPECT_EQ(std::string(out, out + 3), "247");
+  try {
+    WriteThreeDigits(out, 1000, "MODBUS slave address");
+    FAIL();
+  } catch (const ERefused &e) {
+    EXPECT_STREQ(e.what(), "MODBUS slave address: 1000 is outside 0 to 999; nothing was sent");
+  }
+  EXPECT_EQ(std::string(out, out + 3), "247") << "nothing is written on refusal";
+  EXPECT_THROW(WriteTwoDigits(out, -1, "Start"), ERefused);
+  WriteTwoDigits(out, 5, "Start");
+  EXPECT_EQ(std::string(out, out + 2), "05");
+}
+
+TEST(Timers, ReEnablingOrTheSameIntervalKeepsThePeriodButANewIntervalRestartsIt) {
+  QObject owner;
+  int fired = 0;
+  QElapsedTimer t;
+  qint64 firedAt = 0;
+  TTimer timer(&owner, "TimerX", 400, [&] {
+    ++fired;
+    firedAt = t.elapsed();
+  });
+  EXPECT_EQ(timer.Raw()->objectName(), "TimerX");
+  EXPECT_FALSE(timer.Enabled());
+
+  t.start();
+  timer.SetEnabled(true);
+  ui::Pump(200);
+  timer.SetEnabled(true);
+  timer.SetInterval(400);
+  ASSERT_TRUE(ui::WaitUntil([&] { return fired == 1; }, 1000));
+  EXPECT_NEAR(firedAt, 400, 60);
+
+  fired = 0;
+  timer.SetEnabled(false);
+  t.restart();
+  timer.SetEnabled(true);
+  ui::Pump(200);
+  timer.SetInterval(500);
+  ASSERT_TRUE(ui::WaitUntil([&] { return fired == 1; }, 1500));
+  EXPECT_NEAR(firedAt, 700, 60);
+  timer.SetEnabled(false);
+
+  // Setting the interval of a stopped timer does not start it.
+  timer.SetInterval(100);
+  ui::Pump(200);
+  EXPECT_FALSE(timer.Enabled());
+  EXPECT_EQ(fired, 1);
+}
+
+}  // namespace
