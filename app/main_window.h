@@ -19,6 +19,7 @@ class TForm1;
 }
 
 class QComboBox;
+class QKeyEvent;
 
 class TForm1 : public QMainWindow {
   Q_OBJECT
@@ -66,6 +67,29 @@ class TForm1 : public QMainWindow {
 
   // "System Parameters" page
   void Button6Click();
+  void Button23Click();
+  void Button29Click();
+  void Button24Click();
+  void Button15Click();
+  void Button27Click();
+  void Button9Click();
+  void Button30Click();
+  void Edit14Change();
+  void AD1SETClick();
+  void Button5Click();
+  void PButton52Click();
+  void Button3Click();
+  void Button11Click();
+  void Button60Click();
+  void Button8Click();
+  // Key filters: set `key` to 0 to drop the typed character.
+  void AD1HKeyPress(char &key);
+  void AD1LKeyPress(char &key);
+  void AD1LDKeyPress(char &key);
+  void Edit2KeyPress(char &key);
+  void PUSET3KeyPress(char &key);
+  void PUSET1XIAOKeyPress(char &key);
+  void Edit3KeyPress(char &key);
 
   // Reply parsers called by the Timer2 dispatch (defined with their pages).
   void ParseCommunicationReply();    // 201
@@ -79,6 +103,10 @@ class TForm1 : public QMainWindow {
   void SendFrameAsText(int length);
   // Shows the frame in Edit8 as hexadecimal pairs, each followed by a blank, and writes it.
   void SendFrameAsHex(int length);
+  // Shows a text-built request in Edit8 and writes it.
+  void SendText(const QByteArray &request);
+  // Refuses a text-built request too long for the module.
+  QByteArray FactoryRequest(const QByteArray &request);
   // Sets the codes and arms Timer3 with the setting interval.
   void Await(int32_t pendingReply, int32_t timeoutKind);
 
@@ -101,6 +129,7 @@ class TForm1 : public QMainWindow {
     connect(sender, signal, this, Guarded(handler));
   }
   void ConnectWindowHandlers();
+  bool SystemPageKeyPress(QObject *watched, QKeyEvent *event);
   void ConnectSystemPage();
   void ConnectHartPage();
   void ConnectModbusPage();

@@ -1,31 +1,274 @@
-// Handlers of the "System Parameters" page.
+// Handlers of the "System Parameters" page: the module's settings and queries, the totalizer,
+// cut-off, LSD and coefficient factory commands, the board data, and the key filters of the
+// number boxes.
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 
 #include <cstring>
 
 #include "app/main_window.h"
 #include "protocol/config_frame.h"
+#include "protocol/int_text.h"
+#include "protocol/key_filter.h"
 #include "ui_main_window.h"
 
 namespace {
 
-// Writes a literal frame into the transmit area and returns its length.
-int PutFrame(uint8_t *commBuffer, const char *frame) {
-  const size_t n = std::strlen(frame);
-  std::memcpy(commBuffer + TForm1::kFrameStart, frame, n);
-  return static_cast<int>(n);
+// Writes literal bytes into CommBuffer from `at` and returns the position after them.
+int Put(uint8_t *commBuffer, int at, const char *text) {
+  const size_t n = std::strlen(text);
+  std::memcpy(commBuffer + at, text, n);
+  return at + static_cast<int>(n);
+}
+
+int Put(uint8_t *commBuffer, int at, uint8_t byte) {
+  commBuffer[at] = byte;
+  return at + 1;
+}
+
+constexpr int F = TForm1::kFrameStart;
+
+// A reply value of `length` characters right after the key's colon, or nothing when the key is
+// missing or its value would run past the end of the reply.
+std::optional<std::string_view> ValueAfter(std::string_view reply, std::string_view key, size_t length) {
+  auto k = FindReplyKey(reply, key);
+  if (!k) return std::nullopt;
+  return ReplyField(reply, *k + key.size(), length);
+}
+
+// One reply character converted with the shared conversion, as a list position.
+int Digit(char c) { return TextToInt(std::string(1, c)); }
+
+QString Latin1(std::string_view s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
+
+const KeyRule kSignedDecimal6{"0123456789.-", 6};
+const KeyRule kSignedDecimal5{"0123456789.-", 5};
+const KeyRule kDecimal5{"0123456789.", 5};
+const KeyRule kDigits8{"0123456789", 8};
+const KeyRule kDigits3{"0123456789", 3};
+const KeyRule kDigits4{"0123456789", 4};
+
+void FilterKey(const KeyRule &rule, const QLineEdit *box, char &key) {
+  if (!KeyAccepted(rule, key, static_cast<int>(box->text().size()))) key = 0;
 }
 
 }  // namespace
 
-void TForm1::ConnectSystemPage() { Bind(ui_->Button6, &QPushButton::clicked, &TForm1::Button6Click); }
+void TForm1::ConnectSystemPage() {
+  Bind(ui_->Button6, &QPushButton::clicked, &TForm1::Button6Click);
+  Bind(ui_->Button23, &QPushButton::clicked, &TForm1::Button23Click);
+  Bind(ui_->Button29, &QPushButton::clicked, &TForm1::Button29Click);
+  Bind(ui_->Button24, &QPushButton::clicked, &TForm1::Button24Click);
+  Bind(ui_->Button15, &QPushButton::clicked, &TForm1::Button15Click);
+  Bind(ui_->Button27, &QPushButton::clicked, &TForm1::Button27Click);
+  Bind(ui_->Button9, &QPushButton::clicked, &TForm1::Button9Click);
+  Bind(ui_->Button30, &QPushButton::clicked, &TForm1::Button30Click);
+  Bind(ui_->Edit14, &QLineEdit::textChanged, &TForm1::Edit14Change);
+  Bind(ui_->AD1SET, &QPushButton::clicked, &TForm1::AD1SETClick);
+  Bind(ui_->Button5, &QPushButton::clicked, &TForm1::Button5Click);
+  Bind(ui_->PButton52, &QPushButton::clicked, &TForm1::PButton52Click);
+  Bind(ui_->Button3, &QPushButton::clicked, &TForm1::Button3Click);
+  Bind(ui_->Button11, &QPushButton::clicked, &TForm1::Button11Click);
+  Bind(ui_->Button60, &QPushButton::clicked, &TForm1::Button60Click);
+  Bind(ui_->Button8, &QPushButton::clicked, &TForm1::Button8Click);
+  for (QLineEdit *box : {ui_->AD1H, ui_->AD1L, ui_->AD1LD, ui_->Edit2, ui_->PUSET3, ui_->PUSET1XIAO, ui_->Edit3})
+    box->installEventFilter(this);
+}
+
+bool TForm1::SystemPageKeyPress(QObject *watched, QKeyEvent *event) {
+  using KeyHandler = void (TForm1::*)(char &);
+  static const std::pair<const char *, KeyHandler> kFilters[] = {
+      {"AD1H", &TForm1::AD1HKeyPress},     {"AD1L", &TForm1::AD1LKeyPress},
+      {"AD1LD", &TForm1::AD1LDKeyPress},   {"Edit2", &TForm1::Edit2KeyPress},
+      {"PUSET3", &TForm1::PUSET3KeyPress}, {"PUSET1XIAO", &TForm1::PUSET1XIAOKeyPress},
+      {"Edit3", &TForm1::Edit3KeyPress},
+  };
+  for (const auto &[name, handler] : kFilters) {
+    if (watched->objectName() != QLatin1String(name)) continue;
+    // Keys that type nothing (arrows, Delete, ...) are not characters and pass untouched.
+    const QString text = event->key() == Qt::Key_Backspace ? QString(QChar(kBackspace)) : event->text();
+    if (text.isEmpty()) return false;
+    for (QChar ch : text) {
+      char key = ch.unicode() < 128 ? static_cast<char>(ch.unicode()) : '\0';
+      (this->*handler)(key);
+      if (key == 0) return true;  // dropped
+    }
+    return false;
+  }
+  return false;
+}
+
+// Queries
+
+void TForm1::Button23Click() {
+  ui_->Edit8->clear();
+  ui_->Memo10->clear();
+  SendFrameAsText(Put(CommBuffer, F, "QQQ#QX#") - F);
+  Await(202, 2);
+}
 
 void TForm1::Button6Click() {
   ui_->Edit8->clear();
   ui_->Memo10->clear();
-  SendFrameAsText(PutFrame(CommBuffer, "QQQ#QV#"));
+  SendFrameAsText(Put(CommBuffer, F, "QQQ#QV#") - F);
   Await(201, 1);
 }
+
+// Settings
+
+void TForm1::Button29Click() {
+  ui_->Edit8->clear();
+  ui_->Memo10->clear();
+  int at = Put(CommBuffer, F, "QQS#ADR:");
+  WriteThreeDigits(CommBuffer + at, TextToIntOf(ui_->Edit14->text()), QStringLiteral("MODBUS slave address"));
+  at = Put(CommBuffer, at + 3, "#");
+  SendFrameAsText(at - F);
+  Await(200, 3);
+}
+
+void TForm1::Button24Click() {
+  ui_->Edit8->clear();
+  ui_->Memo10->clear();
+  int at = Put(CommBuffer, F, "QQS#MD:");
+  at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox7, QStringLiteral("Module working mode")));
+  at = Put(CommBuffer, at, "#");
+  SendFrameAsText(at - F);
+  Await(200, 3);
+}
+
+void TForm1::Button15Click() {
+  ui_->Edit8->clear();
+  ui_->Memo10->clear();
+  int at = Put(CommBuffer, F, "QQS#XY:");
+  at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox12, QStringLiteral("RS485A Data Return Time")));
+  at = Put(CommBuffer, at, "#");
+  SendFrameAsText(at - F);
+  Await(200, 3);
+}
+
+void TForm1::Button27Click() {
+  ui_->Edit8->clear();
+  ui_->Memo10->clear();
+  int at = Put(CommBuffer, F, "QQS#JTM:");
+  WriteThreeDigits(CommBuffer + at, TextToIntOf(ui_->Edit6->text()),
+                   QStringLiteral("HART instrument communication interval time"));
+  at = Put(CommBuffer, at + 3, "#");
+  SendFrameAsText(at - F);
+  Await(200, 3);
+}
+
+void TForm1::Button9Click() {
+  ui_->Edit8->clear();
+  ui_->Memo10->clear();
+  int at = Put(CommBuffer, F, "QQS#BA2:");
+  at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox8, QStringLiteral("RS485 Baud Rate")));
+  at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox9, QStringLiteral("RS485 Parity")));
+  at = Put(CommBuffer, at, "#");
+  SendFrameAsText(at - F);
+  Await(200, 3);
+  // The module may change its line settings now; the port is closed 2 s later.
+  Timer4.SetInterval(2000);
+  Timer4.SetEnabled(true);
+}
+
+void TForm1::Button30Click() {
+  ui_->Edit8->clear();
+  ui_->Memo10->clear();
+  SendFrameAsText(Put(CommBuffer, F, "QQS#RESET#") - F);
+  Await(200, 3);
+}
+
+void TForm1::Edit14Change() { ui_->Edit18->setText(ui_->Edit14->text()); }
+
+// Factory commands, built as text
+
+void TForm1::SendText(const QByteArray &request) {
+  ui_->Edit8->setText(QString::fromLatin1(request));
+  comm1_->WriteData(reinterpret_cast<const uint8_t *>(request.constData()), static_cast<uint16_t>(request.size()));
+}
+
+QByteArray TForm1::FactoryRequest(const QByteArray &request) {
+  // Text boxes can hold anything pasted into them; the module's frames are short.
+  if (request.size() > kFrameEnd - kFrameStart)
+    throw ERefused(QStringLiteral("The request would be %1 bytes long, more than the module takes; nothing was sent")
+                       .arg(request.size())
+                       .toStdString());
+  return request;
+}
+
+void TForm1::AD1SETClick() {
+  const QByteArray request = FactoryRequest("KORVEN#AIN1:" + ui_->AD1H->text().toLatin1() + "," +
+                                            ui_->AD1L->text().toLatin1() + "," + ui_->AD1LD->text().toLatin1() + "#");
+  PendingReply = 1001;
+  ui_->Edit8->setText(QString::fromLatin1(request));
+  ui_->Memo10->clear();
+  SendText(request);
+}
+
+void TForm1::Button5Click() {
+  const QByteArray request = FactoryRequest("KORVEN#ZOM:" + ui_->Edit2->text().toLatin1() + "#");
+  ui_->Memo10->clear();
+  Timer3.SetEnabled(true);
+  SendText(request);
+  PendingReply = 1001;
+}
+
+void TForm1::PButton52Click() {
+  const int32_t value = TextToIntOf(ui_->PUSET3->text());
+  const QByteArray request = QByteArray("KORVEN#LPN:") + PaddedDecimalUnsigned(value, 8).c_str() + "#";
+  ui_->Edit8->setText(QString::fromLatin1(request));
+  ui_->Memo10->clear();
+  SendText(request);
+  PendingReply = 1001;
+}
+
+void TForm1::Button3Click() {
+  const QByteArray request = FactoryRequest("KORVEN#LPF:" + ui_->PUSET1XIAO->text().toLatin1() + "#");
+  Timer3.SetEnabled(true);
+  ui_->Edit8->setText(QString::fromLatin1(request));
+  ui_->Memo10->clear();
+  SendText(request);
+  PendingReply = 1001;
+}
+
+void TForm1::Button11Click() {
+  const int32_t value = TextToIntOf(ui_->Edit3->text());
+  const QByteArray request = QByteArray("KORVEN#ADX:") + PaddedDecimalUnsigned(value, 4).c_str() + "#";
+  ui_->Edit8->setText(QString::fromLatin1(request));
+  ui_->Memo10->clear();
+  SendText(request);
+  PendingReply = 1001;
+}
+
+void TForm1::Button60Click() {
+  const int32_t serial = TextToIntOf(ui_->PCBSN->text());
+  const int32_t inspector = TextToIntOf(ui_->JIANZHI->currentText());
+  const QByteArray request = QByteArray("KORVEN#PCBSN:") + PaddedDecimal(serial, 8).c_str() + "," +
+                             PaddedDecimal(inspector, 3).c_str() + "#";
+  SendText(request);
+}
+
+void TForm1::Button8Click() {
+  ui_->Edit8->clear();
+  ui_->Memo10->clear();
+  SendFrameAsText(Put(CommBuffer, F, "QQQ#QVAL#") - F);
+  Await(1001, 1);
+}
+
+// Key filters
+
+void TForm1::AD1HKeyPress(char &key) { FilterKey(kSignedDecimal6, ui_->AD1H, key); }
+void TForm1::AD1LKeyPress(char &key) { FilterKey(kSignedDecimal6, ui_->AD1L, key); }
+void TForm1::AD1LDKeyPress(char &key) { FilterKey(kSignedDecimal5, ui_->AD1LD, key); }
+void TForm1::Edit2KeyPress(char &key) { FilterKey(kDecimal5, ui_->Edit2, key); }
+void TForm1::PUSET3KeyPress(char &key) { FilterKey(kDigits8, ui_->PUSET3, key); }
+void TForm1::PUSET1XIAOKeyPress(char &key) { FilterKey(kDigits3, ui_->PUSET1XIAO, key); }
+void TForm1::Edit3KeyPress(char &key) { FilterKey(kDigits4, ui_->Edit3, key); }
+
+// Replies
 
 void TForm1::ParseCommunicationReply() {
   const std::string_view reply(ReplyText.constData(), static_cast<size_t>(ReplyText.size()));
@@ -36,4 +279,27 @@ void TForm1::ParseCommunicationReply() {
     b->setEnabled(true);
 }
 
-void TForm1::ParseSystemParameterReply() {}
+void TForm1::ParseSystemParameterReply() {
+  const std::string_view reply(ReplyText.constData(), static_cast<size_t>(ReplyText.size()));
+  if (!FindReplyKey(reply, "QX")) return;
+
+  if (auto v = ValueAfter(reply, "BA2:", 2)) {
+    SetItemIndex(ui_->ComboBox8, Digit((*v)[0]));
+    SetItemIndex(ui_->ComboBox9, Digit((*v)[1]));
+  }
+  if (auto v = ValueAfter(reply, "MD:", 1)) {
+    const int mode = Digit((*v)[0]);
+    SetItemIndex(ui_->ComboBox7, mode);
+    SetItemIndex(ui_->ComboBox14, mode);
+  }
+  if (auto v = ValueAfter(reply, "ADR:", 3)) ui_->Edit14->setText(Latin1(*v));
+  if (auto v = ValueAfter(reply, "XY:", 1)) SetItemIndex(ui_->ComboBox12, Digit((*v)[0]));
+  if (auto v = ValueAfter(reply, "JTM:", 3)) ui_->Edit6->setText(Latin1(*v));
+  if (auto v = ValueAfter(reply, "AIN:", 19)) {
+    ui_->AD1H->setText(Latin1(v->substr(0, 6)));
+    ui_->AD1L->setText(Latin1(v->substr(7, 6)));
+    ui_->AD1LD->setText(Latin1(v->substr(14, 5)));
+  }
+  if (auto v = ValueAfter(reply, "ZOM:", 5)) ui_->Edit2->setText(Latin1(*v));
+  if (auto v = ValueAfter(reply, "ADX:", 4)) ui_->Edit3->setText(Latin1(*v));
+}
