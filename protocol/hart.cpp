@@ -1,0 +1,86 @@
+#include "protocol/hart.h"
+
+namespace {
+
+int UpperHexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::vector<uint8_t> Frame(int preambles, std::vector<uint8_t> body) {
+  std::vector<uint8_t> out(static_cast<size_t>(preambles > 0 ? preambles : 0), 0xFF);
+  out.insert(out.end(), body.begin(), body.end());
+  out.push_back(HartChecksum(body.data(), body.size()));
+  return out;
+}
+
+// Unit codes in the order of the unit lists; the last position, "other", has none.
+constexpr int kUnitCodes[kUnitCount - 1] = {
+    1,   2,   3,   4,   5,   6,   7,   8,   11,  12,  14,  237, 32,  33,  34,  35,  15,  16,  17,
+    19,  24,  26,  28,  131, 136, 138, 20,  21,  114, 115, 116, 120, 40,  41,  43,  46,  111, 112,
+    113, 124, 44,  45,  47,  48,  49,  60,  61,  62,  63,  125, 70,  71,  72,  73,  74,  77,  78,
+    80,  81,  82,  91,  92,  93,  94,  95,  96,  97,  54,  55,  69,  89,  126, 128, 164, 165, 57,
+};
+
+}  // namespace
+
+uint8_t HartChecksum(const uint8_t *bytes, size_t count) {
+  uint8_t x = 0;
+  for (size_t i = 0; i < count; ++i) x ^= bytes[i];
+  return x;
+}
+
+std::vector<uint8_t> HartShortFrame(int preambles, uint8_t masterFlag, uint8_t pollingAddress, uint8_t command,
+                                    const std::vector<uint8_t> &data) {
+  std::vector<uint8_t> body{0x02, static_cast<uint8_t>(masterFlag + pollingAddress), command,
+                            static_cast<uint8_t>(data.size())};
+  body.insert(body.end(), data.begin(), data.end());
+  return Frame(preambles, std::move(body));
+}
+
+std::vector<uint8_t> HartLongFrame(int preambles, uint8_t masterFlag, const HartIdentity &id, uint8_t command,
+                                   const std::vector<uint8_t> &data) {
+  std::vector<uint8_t> body{0x82,          static_cast<uint8_t>(masterFlag | id.manufacturer),
+                            id.deviceType, id.deviceId[0],
+                            id.deviceId[1], id.deviceId[2],
+                            command,       static_cast<uint8_t>(data.size())};
+  body.insert(body.end(), data.begin(), data.end());
+  return Frame(preambles, std::move(body));
+}
+
+std::vector<uint8_t> HartRawFrame(int preambles, const std::vector<uint8_t> &body) { return Frame(preambles, body); }
+
+HexPairs ParseHexPairs(std::string_view text, size_t maxBytes) {
+  HexPairs result;
+  size_t n = text.size() / 3 + (text.size() % 3 == 2 ? 1 : 0);
+  if (n > maxBytes) n = maxBytes;
+  if (n == 0) {
+    result.error = HexPairsError::NoSeparator;
+    return result;
+  }
+  for (size_t k = 0; k + 1 < n; ++k) {
+    if (text[3 * k + 2] != ' ') {
+      result.error = HexPairsError::NoSeparator;
+      return result;
+    }
+  }
+  bool valid = true;
+  for (size_t k = 0; k < n; ++k) {
+    const int hi = UpperHexDigit(text[3 * k]);
+    const int lo = UpperHexDigit(text[3 * k + 1]);
+    if (hi < 0 || lo < 0) valid = false;
+    result.bytes.push_back(static_cast<uint8_t>(((hi < 0 ? 0 : hi) << 4) | (lo < 0 ? 0 : lo)));
+  }
+  if (!valid) {
+    result.error = HexPairsError::BadCharacter;
+    result.bytes.clear();
+  }
+  return result;
+}
+
+int UnitPosition(int unitCode) {
+  for (int i = 0; i < kUnitCount - 1; ++i)
+    if (kUnitCodes[i] == unitCode) return i;
+  return kUnitCount - 1;
+}

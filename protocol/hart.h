@@ -1,0 +1,45 @@
+// HART request frames as the tool builds them, the typed hexadecimal byte lists, and the
+// engineering-unit table of the unit lists.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+// Longitudinal parity: XOR of the bytes.
+uint8_t HartChecksum(const uint8_t *bytes, size_t count);
+
+struct HartIdentity {
+  uint8_t manufacturer = 0;  // all eight bits go into the first long-address byte
+  uint8_t deviceType = 0;
+  std::array<uint8_t, 3> deviceId{};  // most significant first
+};
+
+constexpr uint8_t kMasterFlag = 0x80;
+
+// Preambles, delimiter, address, command, byte count, data, checksum over delimiter..data.
+// `preambles` is the number of 0xFF bytes.
+std::vector<uint8_t> HartShortFrame(int preambles, uint8_t masterFlag, uint8_t pollingAddress, uint8_t command,
+                                    const std::vector<uint8_t> &data = {});
+std::vector<uint8_t> HartLongFrame(int preambles, uint8_t masterFlag, const HartIdentity &id, uint8_t command,
+                                   const std::vector<uint8_t> &data = {});
+// Preambles, the typed body, and the XOR of the body.
+std::vector<uint8_t> HartRawFrame(int preambles, const std::vector<uint8_t> &body);
+
+// Bytes typed as hexadecimal pairs separated by single blanks ("76 89 FD AD"). The count is the
+// number of pairs that fit the text (a final lone character is ignored), capped at `maxBytes`;
+// characters after the last counted pair are not looked at.
+enum class HexPairsError { None, NoSeparator, BadCharacter };
+struct HexPairs {
+  HexPairsError error = HexPairsError::None;
+  std::vector<uint8_t> bytes;
+};
+HexPairs ParseHexPairs(std::string_view text, size_t maxBytes);
+
+// Position in the unit lists of a HART engineering-unit code; codes not in the table give the last
+// position, "other".
+constexpr int kUnitCount = 77;
+int UnitPosition(int unitCode);
