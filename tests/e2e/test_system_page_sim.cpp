@@ -1,0 +1,107 @@
+// The "System Parameters" page against the simulated module: what is set is read back.
+#include <QComboBox>
+#include <QPlainTextEdit>
+
+#include "app/main_window.h"
+#include "tests/support/sim_process.h"
+#include "tests/support/ui_driver.h"
+
+using namespace ui;
+
+namespace {
+
+struct SimWindow {
+  SimProcess sim;
+  TForm1 form;
+  MessageCatcher catcher;
+
+  SimWindow() { Open(); }
+  void Open() {
+    TypeInto(Find<QComboBox>(&form, "SPREALCOM"), sim.Port());
+    Click(&form, "Button1");
+    EXPECT_EQ(form.PortOpen, 1);
+  }
+  // Presses a button and waits for the module's answer (and its parse).
+  QString Exchange(const char *button) {
+    auto *memo = Find<QPlainTextEdit>(&form, "Memo10");
+    memo->clear();
+    Click(&form, button);
+    EXPECT_TRUE(WaitUntil([&] { return !memo->toPlainText().isEmpty(); }, 3000)) << button;
+    EXPECT_TRUE(WaitUntil([&] { return !form.Timer2.Enabled(); }, 1000));
+    return memo->toPlainText();
+  }
+  int Index(const char *combo) { return Find<QComboBox>(&form, combo)->currentIndex(); }
+};
+
+TEST(SystemPageWithSimulator, SettingsAreReadBackByTheSystemParameterQuery) {
+  SimWindow w;
+  QWidget *f = &w.form;
+  EXPECT_TRUE(w.Exchange("Button6").contains("QV:"));
+
+  SetText(f, "Edit14", "017");
+  EXPECT_EQ(w.Exchange("Button29"), "OK#");
+  Pick(f, "ComboBox7", 1);
+  EXPECT_EQ(w.Exchange("Button24"), "OK#");
+  Pick(f, "ComboBox12", 4);
+  EXPECT_EQ(w.Exchange("Button15"), "OK#");
+  SetText(f, "Edit6", "25");
+  EXPECT_EQ(w.Exchange("Button27"), "OK#");
+  SetText(f, "AD1H", "30.5");
+  SetText(f, "AD1L", "2");
+  SetText(f, "AD1LD", "100");
+  EXPECT_EQ(w.Exchange("AD1SET"), "OK#");
+  SetText(f, "Edit2", "1.25");
+  EXPECT_EQ(w.Exchange("Button5"), "OK#");
+  SetText(f, "Edit3", "1234");
+  EXPECT_EQ(w.Exchange("Button11"), "OK#");
+  SetText(f, "PUSET3", "42");
+  EXPECT_EQ(w.Exchange("PButton52"), "OK#");
+  SetText(f, "PUSET1XIAO", "7");
+  EXPECT_EQ(w.Exchange("Button3"), "OK#");
+
+  // Scramble the page, then read everything back.
+  for (const char *box : {"Edit14", "Edit6", "AD1H", "AD1L", "AD1LD", "Edit2", "Edit3"}) SetText(f, box, "");
+  Pick(f, "ComboBox7", 0);
+  Pick(f, "ComboBox12", 0);
+  EXPECT_TRUE(w.Exchange("Button23").contains("QX"));
+  EXPECT_EQ(Text(f, "Edit14"), "017");
+  EXPECT_EQ(Text(f, "Edit18"), "017");
+  EXPECT_EQ(w.Index("ComboBox7"), 1);
+  EXPECT_EQ(w.Index("ComboBox14"), 1);
+  EXPECT_EQ(w.Index("ComboBox12"), 4);
+  EXPECT_EQ(Text(f, "Edit6"), "025");
+  EXPECT_EQ(Text(f, "AD1H"), "030.50");
+  EXPECT_EQ(Text(f, "AD1L"), "002.00");
+  EXPECT_EQ(Text(f, "AD1LD"), "00100");
+  EXPECT_EQ(Text(f, "Edit2"), "1.250");
+  EXPECT_EQ(Text(f, "Edit3"), "1234");
+
+  // The RS485 line settings: the port closes 2 s after the command; reopen and read them back.
+  Pick(f, "ComboBox8", 5);
+  Pick(f, "ComboBox9", 2);
+  EXPECT_EQ(w.Exchange("Button9"), "OK#");
+  ASSERT_TRUE(WaitUntil([&] { return w.form.PortOpen == 0; }, 3000));
+  w.Open();
+  Pick(f, "ComboBox8", 0);
+  Pick(f, "ComboBox9", 0);
+  w.Exchange("Button23");
+  EXPECT_EQ(Text(f, "ComboBox8"), "38400");
+  EXPECT_EQ(Text(f, "ComboBox9"), "Even");
+
+  // "Parameter Initialization" brings the module's settings back to their start values.
+  EXPECT_EQ(w.Exchange("Button30"), "OK#");
+  w.Exchange("Button23");
+  EXPECT_EQ(Text(f, "Edit14"), "001");
+  EXPECT_EQ(w.Index("ComboBox7"), 0);
+  EXPECT_EQ(Text(f, "ComboBox8"), "9600");
+  EXPECT_EQ(Text(f, "ComboBox9"), "None");
+  EXPECT_EQ(Text(f, "Edit6"), "010");
+
+  // The board data and the AD channel query are answered and shown as text.
+  SetText(f, "PCBSN", "20261208");
+  EXPECT_EQ(w.Exchange("Button60"), "OK#");
+  EXPECT_EQ(w.form.PendingReply, 202) << "the board data command leaves the query pending";
+  EXPECT_TRUE(w.Exchange("Button8").startsWith("QVAL:"));
+}
+
+}  // namespace
