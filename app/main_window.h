@@ -91,6 +91,31 @@ class TForm1 : public QMainWindow {
   void PUSET1XIAOKeyPress(char &key);
   void Edit3KeyPress(char &key);
 
+  // "Transparent Mode" page
+  void Button20Click();
+  void Button7Click();
+  void Button16Click();
+  void Button14Click();
+  void ComboBox30Change();
+  // Stored identity of the last instrument that answered the identity query; the device type and
+  // identifier live in CommBuffer bytes 6 and 0..2, the polling address of the query in byte 7.
+  uint8_t HartManufacturer = 0;
+  uint8_t HartPreambleNeed = 0;
+
+  // "MODBUS Parameter Configuration" page
+  void Button31Click();
+  void ComboBox41Change();
+  void Button10Click();
+  void Button21Click();
+  void Button22Click();
+  void Button2Click();
+  void ComboBox17Change();
+  void Button17Click();
+  void Button18Click();
+  void Button12Click();
+  void Button4Click();
+  void Button13Click();
+
   // Reply parsers called by the Timer2 dispatch (defined with their pages).
   void ParseCommunicationReply();    // 201
   void ParseSystemParameterReply();  // 202

@@ -7,6 +7,7 @@ packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libjpeg62-turbo-dev
+  libmodbus-dev
   libgtest-dev googletest
   fonts-dejavu-core
   xvfb xauth
