@@ -21,6 +21,11 @@ TForm1::TForm1(QWidget *parent)
       ui_(std::make_unique<Ui::TForm1>()),
       comm1_(std::make_unique<TComm>()) {
   ui_->setupUi(this);
+  // What the form file cannot say: the stored position, and unit lists without a selected item
+  // that still show a text.
+  move(411, 174);
+  for (QComboBox *c : {ui_->ComboBox3, ui_->ComboBox31, ui_->ComboBox32, ui_->ComboBox33})
+    c->setEditText(QStringLiteral("inH20 "));
 
   // Stored values of Comm1 that differ from the component's own defaults.
   comm1_->SetCommName(QStringLiteral("COM2"));

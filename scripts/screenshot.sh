@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Builds the program if needed, runs it on a virtual X display and saves pictures of its window:
+# docs/screenshot.png (the first page) and docs/screenshot-<page>.png for the other two form pages.
+# Installs the X tools it uses (Xvfb, xauth, ImageMagick's import, xdotool) when they are missing.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="$root/build"
+docs="$root/docs"
+
+on_display=0
+[ "${1:-}" = "--on-display" ] && on_display=1
+
+need=()
+command -v Xvfb >/dev/null || need+=(xvfb)
+command -v xauth >/dev/null || need+=(xauth)
+[ -x /usr/bin/import ] || need+=(imagemagick)
+command -v xdotool >/dev/null || need+=(xdotool)
+if [ $on_display = 0 ] && [ ${#need[@]} -gt 0 ]; then
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}"
+fi
+
+if [ $on_display = 0 ]; then
+  if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S "$root" -B "$build" -G "Unix Makefiles" >/dev/null
+  fi
+  cmake --build "$build" --target rq735 -j2 >/dev/null
+  mkdir -p "$docs"
+fi
+
+# The part that runs on the virtual display.
+shoot() {
+  local program=$1 docs=$2
+  LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb "$program" &
+  app_pid=$!
+  trap 'kill "$app_pid" 2>/dev/null || true' EXIT
+
+  local id
+  id=$(timeout 20 xdotool search --sync --onlyvisible --name '^RQ735$' | head -n 1)
+  if [ -z "$id" ]; then
+    echo "screenshot: the window did not appear" >&2
+    return 1
+  fi
+  sleep 1  # let the first paint finish
+
+  # Tab captions of PageControl1, as x offsets inside the window (the tab bar sits at y = 72).
+  local -a names=(screenshot screenshot-transparent screenshot-modbus)
+  local -a tabs=(80 210 380)
+  for i in "${!names[@]}"; do
+    xdotool mousemove --window "$id" "${tabs[$i]}" 72 click 1
+    sleep 0.5
+    /usr/bin/import -silent -window "$id" "png:$docs/${names[$i]}.png"
+    echo "saved $docs/${names[$i]}.png"
+  done
+  kill "$app_pid"
+  wait "$app_pid" 2>/dev/null || true
+}
+
+if [ $on_display = 1 ]; then
+  shoot "$build/rq735" "$docs"
+else
+  xvfb-run --auto-servernum --server-args="-screen 0 1600x1000x24" "$0" --on-display
+fi

@@ -1,0 +1,147 @@
+// The stored layout at its stored size: no control overlaps a sibling, every control lies inside
+// its parent (below a group's caption), and no caption is wider than its control.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QTabBar>
+#include <QTabWidget>
+
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/main_window.h"
+#include "tests/support/ui_driver.h"
+
+namespace {
+
+QString Describe(const QWidget *w) {
+  const QRect r = w->geometry();
+  return QStringLiteral("%1 (%2,%3 %4x%5)")
+      .arg(w->objectName())
+      .arg(r.x())
+      .arg(r.y())
+      .arg(r.width())
+      .arg(r.height());
+}
+
+// The controls placed on a container: its direct child widgets (a combo box's edit line or a
+// text box's scroll bars belong to their control, not to the container).
+std::vector<QWidget *> Controls(QWidget *container) {
+  std::vector<QWidget *> out;
+  for (QWidget *w : container->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+    if (!w->isWindow()) out.push_back(w);
+  return out;
+}
+
+// Every container of the window: the area around the pages, the five pages and every group.
+std::vector<QWidget *> Containers(TForm1 &form) {
+  std::vector<QWidget *> out{form.centralWidget()};
+  auto *pages = form.findChild<QTabWidget *>(QStringLiteral("PageControl1"));
+  for (int i = 0; i < pages->count(); ++i) out.push_back(pages->widget(i));
+  for (QGroupBox *g : form.findChildren<QGroupBox *>()) out.push_back(g);
+  return out;
+}
+
+class LayoutTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    form_.show();
+    ui::Pump(20);
+    // Lay out every page once, so that all of them have their stored geometry.
+    auto *pages = form_.findChild<QTabWidget *>(QStringLiteral("PageControl1"));
+    for (int i = pages->count() - 1; i >= 0; --i) {
+      pages->setCurrentIndex(i);
+      ui::Pump(5);
+    }
+  }
+  TForm1 form_;
+};
+
+TEST_F(LayoutTest, StoredSizesAndFont) {
+  EXPECT_EQ(form_.size(), QSize(1093, 651));
+  auto *pages = form_.findChild<QTabWidget *>(QStringLiteral("PageControl1"));
+  EXPECT_EQ(pages->size(), QSize(1057, 425));
+  // Every tab caption is shown whole, without scroll buttons or elision.
+  EXPECT_LE(pages->tabBar()->sizeHint().width(), pages->width());
+  // The layout was measured with this font; a missing font would silently change every width.
+  EXPECT_EQ(QFontInfo(form_.font()).family().toStdString(), form_.font().family().toStdString());
+  // The wiring pictures fit their pages.
+  for (const char *name : {"Image7", "Image2"}) {
+    auto *image = ui::Find<QLabel>(&form_, name);
+    ASSERT_NE(image, nullptr);
+    EXPECT_TRUE(QRect(QPoint(0, 0), image->parentWidget()->size()).contains(image->geometry())) << name;
+  }
+}
+
+TEST_F(LayoutTest, NoSiblingsOverlap) {
+  for (QWidget *container : Containers(form_)) {
+    const auto controls = Controls(container);
+    for (size_t i = 0; i < controls.size(); ++i)
+      for (size_t j = i + 1; j < controls.size(); ++j)
+        EXPECT_FALSE(controls[i]->geometry().intersects(controls[j]->geometry()))
+            << "in " << container->objectName().toStdString() << ": "
+            << Describe(controls[i]).toStdString() << " overlaps " << Describe(controls[j]).toStdString();
+  }
+}
+
+TEST_F(LayoutTest, ControlsLieInsideTheirParent) {
+  for (QWidget *container : Containers(form_)) {
+    QRect inside(QPoint(0, 0), container->size());
+    // Nothing may cover a group's caption.
+    if (auto *g = qobject_cast<QGroupBox *>(container); g && !g->title().isEmpty())
+      inside.setTop(QFontMetrics(g->font()).height());
+    for (QWidget *w : Controls(container))
+      EXPECT_TRUE(inside.contains(w->geometry()))
+          << Describe(w).toStdString() << " leaves " << container->objectName().toStdString();
+  }
+}
+
+TEST_F(LayoutTest, NoTextIsCutOff) {
+  for (QLabel *l : form_.findChildren<QLabel *>()) {
+    if (l->text().isEmpty()) continue;
+    const QFontMetrics fm(l->font());
+    const QRect room = l->contentsRect().adjusted(l->margin(), l->margin(), -l->margin(), -l->margin());
+    if (l->wordWrap()) {
+      const QRect needed = fm.boundingRect(QRect(0, 0, room.width(), 10000), Qt::TextWordWrap, l->text());
+      EXPECT_LE(needed.height(), room.height()) << Describe(l).toStdString();
+    } else {
+      EXPECT_LE(fm.horizontalAdvance(l->text()), room.width()) << Describe(l).toStdString();
+      EXPECT_LE(fm.height(), room.height()) << Describe(l).toStdString();
+    }
+  }
+  for (QPushButton *b : form_.findChildren<QPushButton *>()) {
+    QStyleOptionButton opt;
+    opt.initFrom(b);
+    opt.text = b->text();
+    const QRect room = b->style()->subElementRect(QStyle::SE_PushButtonContents, &opt, b);
+    EXPECT_LE(QFontMetrics(b->font()).horizontalAdvance(b->text()), room.width()) << Describe(b).toStdString();
+  }
+  for (QCheckBox *c : form_.findChildren<QCheckBox *>()) {
+    QStyleOptionButton opt;
+    opt.initFrom(c);
+    opt.text = c->text();
+    const QRect room = c->style()->subElementRect(QStyle::SE_CheckBoxContents, &opt, c);
+    EXPECT_LE(QFontMetrics(c->font()).horizontalAdvance(c->text()), room.width()) << Describe(c).toStdString();
+  }
+  for (QGroupBox *g : form_.findChildren<QGroupBox *>()) {
+    if (g->title().isEmpty()) continue;
+    EXPECT_LE(QFontMetrics(g->font()).horizontalAdvance(g->title()) + 16, g->width()) << Describe(g).toStdString();
+  }
+  // Edit lines and lists tall enough for their text.
+  for (QLineEdit *e : form_.findChildren<QLineEdit *>()) {
+    if (qobject_cast<QComboBox *>(e->parentWidget())) continue;
+    EXPECT_GE(e->height(), e->minimumSizeHint().height()) << Describe(e).toStdString();
+  }
+  for (QComboBox *c : form_.findChildren<QComboBox *>())
+    EXPECT_GE(c->height(), c->minimumSizeHint().height()) << Describe(c).toStdString();
+}
+
+}  // namespace
