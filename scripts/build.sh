@@ -5,4 +5,5 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${RQ735_BUILD_DIR:-$root/build}"
 "$root/scripts/install-deps.sh"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE="${RQ735_BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null
-cmake --build "$build" -j"$(nproc)"
+# shellcheck disable=SC2086
+cmake --build "$build" -j"$(nproc)" --target ${RQ735_TARGETS:-all}

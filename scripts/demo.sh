@@ -5,14 +5,14 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${RQ735_BUILD_DIR:-$root/build}"
-"$root/scripts/build.sh"
+RQ735_TARGETS="rq735 rq735-sim" "$root/scripts/build.sh"
 
 "$build/rq735-sim" -v &
 sim=$!
 trap 'kill $sim 2>/dev/null || true; wait $sim 2>/dev/null || true' EXIT
 # The program lists the simulator only once it has published its port.
 for _ in $(seq 50); do
-  [ -n "$(ls -A "${XDG_RUNTIME_DIR:-/nonexistent}/rq735-sim" "/tmp/rq735-sim-$(id -u)" 2>/dev/null)" ] && break
+  [ -e "${XDG_RUNTIME_DIR:-/nonexistent}/rq735-sim/module-$sim" ] || [ -e "/tmp/rq735-sim-$(id -u)/module-$sim" ] && break
   sleep 0.1
 done
 
