@@ -9,9 +9,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "app/form_helpers.h"
 #include "app/ttimer.h"
+#include "protocol/hart.h"
 #include "serial/tcomm.h"
 
 namespace Ui {
@@ -101,6 +103,13 @@ class TForm1 : public QMainWindow {
   // identifier live in CommBuffer bytes 6 and 0..2, the polling address of the query in byte 7.
   uint8_t HartManufacturer = 0;
   uint8_t HartPreambleNeed = 0;
+  // P from "Preamble Length:" for a frame whose body (delimiter to last data byte) has `bodyLength` bytes.
+  int PreambleCount(int bodyLength);
+  uint8_t MasterFlag() const;
+  HartIdentity StoredIdentity() const;
+  // Shows the frame in hexadecimal, writes it, arms Timer3 and sets the codes.
+  void SendHartRequest(const std::vector<uint8_t> &frame, int32_t pendingReply);
+  int FindHartReply(uint8_t delimiter) const;
 
   // "MODBUS Parameter Configuration" page
   void Button31Click();
