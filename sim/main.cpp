@@ -39,14 +39,18 @@ struct Options {
   bool quiet = false;
   bool publish = true;
   bool trace = false;
+  bool frozen = false;
 };
 
 void PrintUsage(FILE *out) {
   std::fprintf(out,
-               "usage: rq735-sim [--quiet] [--no-publish] [-v]\n"
-               "Simulates an RQ735 converter module on a pseudo-terminal.\n"
+               "usage: rq735-sim [--quiet] [--no-publish] [--frozen] [-v]\n"
+               "Simulates an RQ735 converter module, with a HART instrument behind it, on a\n"
+               "pseudo-terminal.\n"
                "  --quiet       print only the port line\n"
                "  --no-publish  do not publish the port in %s\n"
+               "  --frozen      hold the instrument's values still (12 mA, 60 m3/h, 21.5 degC,\n"
+               "                2.5 bar, 1000 m3)\n"
                "  -v            trace requests and answers\n"
                "The first line printed names the port to open. Stop with Ctrl-C.\n",
                SimulatedPortDirectory().c_str());
@@ -105,6 +109,8 @@ int main(int argc, char **argv) {
       options.quiet = true;
     } else if (arg == "--no-publish") {
       options.publish = false;
+    } else if (arg == "--frozen") {
+      options.frozen = true;
     } else if (arg == "-v" || arg == "--verbose") {
       options.trace = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -171,6 +177,7 @@ int main(int argc, char **argv) {
   std::fflush(stdout);
 
   SimModule module;
+  const Clock::time_point started = Clock::now();
   std::vector<uint8_t> request;
   Clock::time_point lastByte{};
   uint8_t chunk[512];
@@ -208,6 +215,9 @@ int main(int argc, char **argv) {
     if (request.empty()) continue;
 
     const SimModuleState before = module.State();
+    const int pollingBefore = module.Instrument().PollingAddress();
+    if (!options.frozen)
+      module.SetClock(std::chrono::duration<double>(Clock::now() - started).count());
     const std::vector<uint8_t> answer = module.Answer(request);
     if (options.trace) std::printf("<- %s\n", Describe(request).c_str());
     request.clear();
@@ -222,6 +232,8 @@ int main(int argc, char **argv) {
         (after.baudIndex != before.baudIndex || after.parityIndex != before.parityIndex))
       std::printf("rq735-sim: RS485 line now %s baud, parity %s\n",
                   SimModule::BaudRateText(after.baudIndex), SimModule::ParityText(after.parityIndex));
+    if (!options.quiet && module.Instrument().PollingAddress() != pollingBefore)
+      std::printf("rq735-sim: HART polling address now %d\n", module.Instrument().PollingAddress());
     std::fflush(stdout);
   }
 

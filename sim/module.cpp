@@ -1,6 +1,9 @@
 #include "sim/module.h"
 
 #include <cstdint>
+#include <cstdio>
+
+#include "sim/modbus_rtu.h"
 
 const char SimModule::kAcknowledge[] = "OK#";
 const char SimModule::kRefuse[] = "ERR#";
@@ -83,6 +86,8 @@ SimModuleState SimModule::InitialState() {
   s.lsdDecimal = "000";
   s.boardSerial = "00000000";
   s.inspector = "001";
+  s.coefficientMode = '0';
+  s.coefficientFactor = "0.001";
   return s;
 }
 
@@ -157,7 +162,40 @@ std::vector<uint8_t> SimModule::Answer(const std::vector<uint8_t> &request) {
     reply = AnswerSetting(frame.substr(4));
   else if (StartsWith(frame, "KORVEN#"))
     reply = AnswerFactory(frame.substr(7));
+  else if (!request.empty()) {
+    // A request to slave 2 starts like a short HART frame; its CRC tells it apart.
+    const uint8_t first = request[0];
+    const bool hartStart = first == 0xFF || first == 0x02 || first == 0x82;
+    const bool modbus = first != 0xFF && ModbusCrcValid(request);
+    if (modbus) return AnswerModbusRequest(request, SlaveAddress(), HoldingRegisters());
+    if (hartStart && state_.workMode == 0) return instrument_.Answer(request, clock_);
+    return {};
+  }
   return std::vector<uint8_t>(reply.begin(), reply.end());
+}
+
+uint8_t SimModule::SlaveAddress() const {
+  int address = 0;
+  for (char c : state_.slaveAddress) {
+    if (!IsDigit(c)) return 0;
+    address = address * 10 + (c - '0');
+    if (address > 247) return 0;
+  }
+  return static_cast<uint8_t>(address);
+}
+
+std::vector<uint16_t> SimModule::HoldingRegisters() const {
+  const HartProcessValues values = SimHartInstrument::ValuesAt(clock_);
+  const std::string &formats = state_.meters[0].dataFormats;
+  const float published[5] = {values.current, values.variables[0].value, values.variables[1].value,
+                              values.variables[2].value, values.variables[3].value};
+  std::vector<uint16_t> registers;
+  for (size_t i = 0; i < 5; ++i) {
+    const int format = i < formats.size() ? formats[i] - '0' : 0;
+    const std::array<uint16_t, 2> pair = EncodeRegisterPair(published[i], format);
+    registers.insert(registers.end(), pair.begin(), pair.end());
+  }
+  return registers;
 }
 
 std::string SimModule::AnswerQuery(const std::string &body) {
@@ -166,6 +204,7 @@ std::string SimModule::AnswerQuery(const std::string &body) {
   if (name == "QV") return CommunicationReply();
   if (name == "QX") return SystemParameterReply();
   if (name == "QVAL") return AdChannelReply();
+  if (name.size() == 3 && StartsWith(name, "QQ") && IsDigit(name[2])) return MeterReply(name[2] - '0');
   return kRefuse;
 }
 
@@ -181,16 +220,7 @@ std::string SimModule::AnswerSetting(const std::string &body) {
     return kAcknowledge;
   }
 
-  // The custom HART read command settings end with binary payload, not "#":
-  // "CAMD" d ("1"|"2") ":" i "<" nn "," and then nn bytes.
-  if (StartsWith(body, "CAMD")) {
-    const size_t header = 12;  // up to and including the ","
-    if (body.size() < header || (body[5] != '1' && body[5] != '2') || body[6] != ':' ||
-        body[8] != '<' || !IsDigit(body[9]) || !IsDigit(body[10]) || body[11] != ',')
-      return kRefuse;
-    const size_t count = static_cast<size_t>((body[9] - '0') * 10 + (body[10] - '0'));
-    return body.size() == header + count ? kAcknowledge : kRefuse;
-  }
+  if (StartsWith(body, "CAMD")) return AnswerCustomCommand(body);
 
   std::string name, args;
   if (!SplitNamed(body, &name, &args)) return kRefuse;
@@ -217,13 +247,77 @@ std::string SimModule::AnswerSetting(const std::string &body) {
     state_.parityIndex = parity;
     return kAcknowledge;
   }
-  // The MODBUS-side settings of one meter ("HART0:...", "DFOT0:...", "MDBS0:...") and the
-  // firmware option ("FMW:...") are taken but not kept yet.
-  if (name == "FMW" ||
-      ((StartsWith(name, "HART") || StartsWith(name, "DFOT") || StartsWith(name, "MDBS")) &&
-       name.size() == 5 && IsDigit(name[4])))
+  if (name == "FMW") {
+    // Mode 0..3, then exactly five characters of the factor as typed.
+    if (args.size() != 7 || DigitBelow(args[0], 4) < 0 || args[1] != ',') return kRefuse;
+    for (size_t i = 2; i < args.size(); ++i)
+      if (args[i] < 0x20 || args[i] > 0x7E) return kRefuse;
+    state_.coefficientMode = args[0];
+    state_.coefficientFactor = args.substr(2);
     return kAcknowledge;
+  }
+  return AnswerMeterSetting(name, args);
+}
+
+// "HARTd:e,m,tt,p,sss", "DFOTd:fffff" and "MDBSd:a,caal,caal,caal,caal".
+std::string SimModule::AnswerMeterSetting(const std::string &name, const std::string &args) {
+  if (name.size() != 5 || !IsDigit(name[4])) return kRefuse;
+  SimMeterSettings &meter = state_.meters[static_cast<size_t>(name[4] - '0')];
+  const std::string key = name.substr(0, 4);
+
+  if (key == "HART") {
+    if (args.size() != 12 || args[1] != ',' || args[3] != ',' || args[6] != ',' || args[8] != ',')
+      return kRefuse;
+    if (DigitBelow(args[0], 2) < 0 || DigitBelow(args[2], 2) < 0) return kRefuse;
+    const std::string meterType = args.substr(4, 2);
+    if (!AllDigits(meterType, 2, 2) || std::stoi(meterType) > 15) return kRefuse;
+    if (args[7] < '4' || args[7] > '9') return kRefuse;
+    const std::string clearTime = args.substr(9, 3);
+    if (!AllDigits(clearTime, 3, 3)) return kRefuse;
+    meter.enabled = args[0];
+    meter.deviceMode = args[2];
+    meter.meterType = meterType;
+    meter.preamble = args[7];
+    meter.clearTime = clearTime;
+    return kAcknowledge;
+  }
+  if (key == "DFOT") {
+    // The current is published as a float only.
+    if (args.size() != 5 || DigitBelow(args[0], 2) < 0) return kRefuse;
+    for (size_t i = 1; i < 5; ++i)
+      if (DigitBelow(args[i], 4) < 0) return kRefuse;
+    meter.dataFormats = args;
+    return kAcknowledge;
+  }
+  if (key == "MDBS") {
+    if (args.size() != 21 || args[0] < '3' || args[0] > '9') return kRefuse;
+    for (size_t record = 0; record < 4; ++record) {
+      const size_t at = 1 + 5 * record;
+      if (args[at] != ',' || DigitBelow(args[at + 1], 3) < 0 || !IsDigit(args[at + 2]) ||
+          !IsDigit(args[at + 3]) || DigitBelow(args[at + 4], 2) < 0)
+        return kRefuse;
+    }
+    meter.customFormat = args;
+    return kAcknowledge;
+  }
   return kRefuse;
+}
+
+// The custom HART read commands end with binary payload, not "#":
+// "CAMD" d ("1"|"2") ":" e "<" nn "," and then nn bytes.
+std::string SimModule::AnswerCustomCommand(const std::string &body) {
+  const size_t header = 12;  // up to and including the ","
+  if (body.size() < header || !IsDigit(body[4]) || (body[5] != '1' && body[5] != '2') ||
+      body[6] != ':' || DigitBelow(body[7], 2) < 0 || body[8] != '<' || !IsDigit(body[9]) ||
+      !IsDigit(body[10]) || body[11] != ',')
+    return kRefuse;
+  const size_t count = static_cast<size_t>((body[9] - '0') * 10 + (body[10] - '0'));
+  if (count > kMaxCustomCommandBytes || body.size() != header + count) return kRefuse;
+  SimMeterSettings::CustomCommand &command =
+      state_.meters[static_cast<size_t>(body[4] - '0')].commands[body[5] == '1' ? 0 : 1];
+  command.enabled = body[7];
+  command.bytes.assign(body.begin() + header, body.end());
+  return kAcknowledge;
 }
 
 std::string SimModule::AnswerFactory(const std::string &body) {
@@ -291,6 +385,46 @@ std::string SimModule::SystemParameterReply() const {
   reply += "ZOM:" + s.cutoff + "#";
   reply += "ADX:" + s.coefficient + "#";
   return reply;  // about 80 bytes: every field has a fixed width
+}
+
+std::string SimModule::MeterReply(int device) const {
+  const char digit = static_cast<char>('0' + device);
+  const SimMeterSettings &m = state_.meters[static_cast<size_t>(device)];
+  std::string reply = "QQ";
+  reply += digit;
+  reply += "#HART";
+  reply += digit;
+  reply += ':';
+  reply += m.enabled;
+  reply += ',';
+  reply += m.deviceMode;
+  reply += "," + m.meterType + ",";
+  reply += m.preamble;
+  reply += "," + m.clearTime + "#";
+  reply += "DFO";
+  reply += digit;
+  reply += ":" + m.dataFormats + "#";
+  reply += "ZDY";
+  reply += digit;
+  reply += ":" + m.customFormat + "#";
+  reply += "MD:" + std::to_string(state_.workMode) + "#";
+  for (size_t i = 0; i < m.commands.size(); ++i) {
+    const SimMeterSettings::CustomCommand &command = m.commands[i];
+    char head[16];
+    std::snprintf(head, sizeof head, "CAMD%c%zu:%c<%02zu,", digit, i + 1, command.enabled, command.bytes.size());
+    reply += head;
+    for (size_t b = 0; b < command.bytes.size(); ++b) {
+      char pair[4];
+      std::snprintf(pair, sizeof pair, b == 0 ? "%02X" : " %02X", command.bytes[b]);
+      reply += pair;
+    }
+    reply += "#";
+  }
+  // Last: the factor is free text and must not stand before another group's key.
+  reply += "FMW:";
+  reply += state_.coefficientMode;
+  reply += "," + state_.coefficientFactor + "#";
+  return reply;  // at most 186 bytes, with both custom commands at 14 bytes
 }
 
 std::string SimModule::AdChannelReply() const {

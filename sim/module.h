@@ -1,19 +1,49 @@
 // SimModule: the converter module as the configuration program sees it from the serial line.
 //
 // A pure class: it takes one request (the bytes that arrived together) and returns the bytes the
-// module sends back, keeping the parameters the requests set. No I/O, no clock.
+// module sends back, keeping the parameters the requests set. No I/O; the clock that moves the
+// instrument's process values is set by the caller (SetClock).
 //
-// The module speaks several dialects on one line. Answer() recognises the configuration language
-// ("QQQ#" queries, "QQS#" settings, "KORVEN#" factory commands) by its prefix; HART pass-through
-// frames and MODBUS RTU requests are not simulated yet and get no answer. Further dialects are
-// added as further branches of Answer() with their own state next to SimModuleState.
+// The module speaks three dialects on one line, told apart by content:
+// - the configuration language ("QQQ#" queries, "QQS#" settings, "KORVEN#" factory commands),
+//   recognised by its prefix;
+// - HART frames (starting with a preamble 0xFF or a request delimiter 0x02 / 0x82), passed to
+//   the instrument behind the module while the working mode is 0 (transparent);
+// - MODBUS RTU requests (at least four bytes ending in a valid CRC-16), answered by the module's
+//   slave side in every working mode. A frame that starts with 0x02 and carries a valid CRC is a
+//   request to slave 2, not a HART frame.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "sim/hart_instrument.h"
+
+// What the MODBUS-side settings of one meter hold, as the characters the parameter reply carries.
+struct SimMeterSettings {
+  // "HART": enabled 0/1, device mode 0/1, meter type 00..15, preamble length '4'..'9', buffer
+  // clear time in seconds (three digits).
+  char enabled = '1';
+  char deviceMode = '0';
+  std::string meterType = "00";
+  char preamble = '5';
+  std::string clearTime = "060";
+  // "DFOT": the data formats of current and variables 1 to 4 (current 0/1, the others 0..3).
+  std::string dataFormats = "00000";
+  // "MDBS": address bits '3'..'9', then per variable command 0..2, start address 00..99 and
+  // data length 0/1, as in "8,1100,2051,0000,0000".
+  std::string customFormat = "8,0000,0000,0000,0000";
+  // "CAMD": the two custom HART read commands, on/off and 0 to 14 bytes.
+  struct CustomCommand {
+    char enabled = '0';
+    std::vector<uint8_t> bytes;
+  };
+  std::array<CustomCommand, 2> commands{};
+};
 
 struct SimModuleState {
   // System parameters, written by "QQS#" settings and restored by "QQS#RESET#". Text fields hold
@@ -35,11 +65,19 @@ struct SimModuleState {
   std::string lsdDecimal;      // "LPF", as sent (one to three digits)
   std::string boardSerial;     // "PCBSN" serial number, as sent (digits)
   std::string inspector;       // "PCBSN" inspector code, as sent (digits)
+
+  // MODBUS side. Settings are kept for every device digit; only meter 0 is wired to the
+  // instrument and published in holding registers 0..9.
+  std::array<SimMeterSettings, 10> meters{};
+  char coefficientMode = '0';            // "FMW" mode 0..3
+  std::string coefficientFactor;         // "FMW" factor, five characters as sent
 };
 
 class SimModule {
  public:
   static constexpr size_t kMaxQueryReply = 255;
+  static constexpr size_t kMaxCustomCommandBytes = 14;
+  static constexpr size_t kMeterRegisters = 10;
   static const char kAcknowledge[];  // "OK#": a setting or factory command was taken
   static const char kRefuse[];       // "ERR#": a configuration frame the module cannot take
 
@@ -49,6 +87,15 @@ class SimModule {
   std::vector<uint8_t> Answer(const std::vector<uint8_t> &request);
 
   const SimModuleState &State() const { return state_; }
+  const SimHartInstrument &Instrument() const { return instrument_; }
+
+  // The time, in seconds, on the instrument's clock; the process values are a function of it.
+  void SetClock(double seconds) { clock_ = seconds; }
+
+  // Meter 0's ten holding registers: current and variables 1 to 4 in their data formats.
+  std::vector<uint16_t> HoldingRegisters() const;
+  // The slave address as a byte; 0 (answers nobody) when the setting is above 247.
+  uint8_t SlaveAddress() const;
   static SimModuleState InitialState();
 
   // The RS485 line settings as texts, for reports: BaudRateText(3) is "9600", ParityText(2) "Even".
@@ -67,10 +114,15 @@ class SimModule {
   std::string AnswerQuery(const std::string &body);
   std::string AnswerSetting(const std::string &body);
   std::string AnswerFactory(const std::string &body);
+  std::string AnswerMeterSetting(const std::string &name, const std::string &args);
+  std::string AnswerCustomCommand(const std::string &body);
 
   std::string CommunicationReply() const;
   std::string SystemParameterReply() const;
   std::string AdChannelReply() const;
+  std::string MeterReply(int device) const;
 
   SimModuleState state_;
+  SimHartInstrument instrument_;
+  double clock_ = 0;
 };

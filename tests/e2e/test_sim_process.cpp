@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/hart.h"
 #include "serial/sim_ports.h"
 
 extern char **environ;
@@ -153,6 +154,35 @@ std::string Exchange(int fd, const std::string &request, char last = '#',
   return answer;
 }
 
+// Writes binary request and reads until `expected` bytes came or the limit runs out.
+std::vector<uint8_t> ExchangeBytes(int fd, const std::vector<uint8_t> &request, size_t expected,
+                                   milliseconds limit = milliseconds(2000)) {
+  if (write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size())) return {};
+  std::vector<uint8_t> answer;
+  const auto deadline = Clock::now() + limit;
+  while (answer.size() < expected) {
+    const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) break;
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(left)) <= 0) break;
+    uint8_t buffer[256];
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n > 0) answer.insert(answer.end(), buffer, buffer + n);
+  }
+  return answer;
+}
+
+// The loop current of a HART command 3 reply to the simulated instrument's long address.
+std::vector<uint8_t> CurrentBytes(int fd) {
+  HartIdentity id;
+  id.manufacturer = 0x26;
+  id.deviceType = 0x06;
+  id.deviceId = {0x00, 0x12, 0x34};
+  const std::vector<uint8_t> reply = ExchangeBytes(fd, HartLongFrame(5, kMasterFlag, id, 0x03), 40);
+  if (reply.size() != 40) return {};
+  return std::vector<uint8_t>(reply.begin() + 15, reply.begin() + 19);
+}
+
 // "rq735-sim: <link> (<device>)" or "rq735-sim: <device>".
 struct PortLine {
   std::string link, device;
@@ -261,5 +291,39 @@ TEST(SimProgram, UnpublishedPortAndCommandLine) {
   {
     SimRun wrong({"--bogus"}, true);
     EXPECT_EQ(wrong.Stop(0), 2);
+  }
+}
+
+TEST(SimProgram, InstrumentOnTheLine) {
+  RuntimeDirectory runtime;
+  {
+    SimRun sim({"--no-publish"});
+    ASSERT_TRUE(sim.Started());
+    const PortLine port = ParsePortLine(sim.ReadLine());
+    const int fd = OpenRaw(port.device);
+    ASSERT_GE(fd, 0);
+    // The instrument's clock runs: two readings a few milliseconds apart differ.
+    const std::vector<uint8_t> first = CurrentBytes(fd);
+    ASSERT_EQ(first.size(), 4u);
+    EXPECT_NE(CurrentBytes(fd), first);
+    // A new polling address is reported on the simulator's output.
+    const std::vector<uint8_t> reply = ExchangeBytes(fd, HartShortFrame(5, kMasterFlag, 0, 0x06, {4}), 13);
+    ASSERT_EQ(reply.size(), 13u);
+    EXPECT_EQ(reply[11], 4);
+    EXPECT_NE(sim.ReadLine().find("HART polling address now 4"), std::string::npos);
+    close(fd);
+    EXPECT_EQ(sim.Stop(SIGTERM), 0);
+  }
+  {
+    SimRun sim({"--no-publish", "--frozen", "--quiet"});
+    ASSERT_TRUE(sim.Started());
+    const PortLine port = ParsePortLine(sim.ReadLine());
+    const int fd = OpenRaw(port.device);
+    ASSERT_GE(fd, 0);
+    // Held at 12 mA, the float 41 40 00 00.
+    EXPECT_EQ(CurrentBytes(fd), (std::vector<uint8_t>{0x41, 0x40, 0x00, 0x00}));
+    EXPECT_EQ(CurrentBytes(fd), (std::vector<uint8_t>{0x41, 0x40, 0x00, 0x00}));
+    close(fd);
+    EXPECT_EQ(sim.Stop(SIGTERM), 0);
   }
 }

@@ -134,17 +134,31 @@ TEST(SimModuleSettings, FactoryDataIsKept) {
   EXPECT_EQ(Ask(module, "KORVEN#LPN:4294967295#"), "OK#");
 }
 
-TEST(SimModuleSettings, MeterSettingsAreAcknowledged) {
+TEST(SimModuleSettings, MeterSettingsAreKept) {
   SimModule module;
   EXPECT_EQ(Ask(module, "QQS#HART0:0,1,05,4,001#"), "OK#");
-  EXPECT_EQ(Ask(module, "QQS#DFOT0:00000#"), "OK#");
+  EXPECT_EQ(Ask(module, "QQS#DFOT0:10320#"), "OK#");
   EXPECT_EQ(Ask(module, "QQS#FMW:1,12345#"), "OK#");
-  EXPECT_EQ(Ask(module, "QQS#MDBS0:4,001230,001230,001230,001230#"), "OK#");
+  EXPECT_EQ(Ask(module, "QQS#MDBS0:4,1230,2121,0000,0991#"), "OK#");
   // Binary payload, no "#" at the end: three bytes announced, three bytes sent.
-  std::string camd = "QQS#CAMD01:0<03,";
+  std::string camd = "QQS#CAMD01:1<03,";
   camd += std::string("\x01\x23\x00", 3);
   EXPECT_EQ(Ask(module, camd), "OK#");
   EXPECT_EQ(Ask(module, camd.substr(0, camd.size() - 1)), "ERR#");
+
+  const SimMeterSettings &meter = module.State().meters[0];
+  EXPECT_EQ(meter.enabled, '0');
+  EXPECT_EQ(meter.deviceMode, '1');
+  EXPECT_EQ(meter.meterType, "05");
+  EXPECT_EQ(meter.preamble, '4');
+  EXPECT_EQ(meter.clearTime, "001");
+  EXPECT_EQ(meter.dataFormats, "10320");
+  EXPECT_EQ(meter.customFormat, "4,1230,2121,0000,0991");
+  EXPECT_EQ(meter.commands[0].enabled, '1');
+  EXPECT_EQ(meter.commands[0].bytes, (std::vector<uint8_t>{0x01, 0x23, 0x00}));
+  EXPECT_TRUE(meter.commands[1].bytes.empty());
+  EXPECT_EQ(module.State().coefficientMode, '1');
+  EXPECT_EQ(module.State().coefficientFactor, "12345");
 }
 
 TEST(SimModuleSettings, ResetRestoresSystemParametersButKeepsFactoryData) {
@@ -189,9 +203,12 @@ TEST(SimModuleMalformed, ForeignBytesGetNoAnswer) {
   EXPECT_EQ(Ask(module, "hello"), "");
   EXPECT_EQ(Ask(module, " QQQ#QV#"), "");
   EXPECT_EQ(Ask(module, "QQ"), "");
-  // A HART request and a MODBUS RTU request are not simulated yet.
-  EXPECT_EQ(Ask(module, std::string("\xFF\xFF\xFF\x02\x80\x00\x00\x82", 8)), "");
-  EXPECT_EQ(Ask(module, std::string("\x01\x03\x00\x00\x00\x0A\xC5\xCD", 8)), "");
+  // A HART request with a wrong checksum, a MODBUS RTU request with a wrong CRC.
+  EXPECT_EQ(Ask(module, std::string("\xFF\xFF\xFF\x02\x80\x00\x00\x83", 8)), "");
+  EXPECT_EQ(Ask(module, std::string("\x01\x03\x00\x00\x00\x0A\xC5\xCE", 8)), "");
+  // The same requests intact are answered.
+  EXPECT_NE(Ask(module, std::string("\xFF\xFF\xFF\x02\x80\x00\x00\x82", 8)), "");
+  EXPECT_NE(Ask(module, std::string("\x01\x03\x00\x00\x00\x0A\xC5\xCD", 8)), "");
 }
 
 TEST(SimModuleMalformed, RandomFramesNeverBreakTheReply) {
