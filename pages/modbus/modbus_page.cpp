@@ -1,6 +1,369 @@
-// Handlers of the "MODBUS Parameter Configuration" page.
+// Handlers of the "MODBUS Parameter Configuration" page: the parameter query with its reply parser
+// and register map, the meter profile, data format, operation mode and coefficient settings, the
+// custom HART command parsing settings, the RTU test and the IEEE-754 calculator.
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <cstring>
+#include <string>
+
 #include "app/main_window.h"
+#include "protocol/config_frame.h"
+#include "protocol/crc16.h"
+#include "protocol/hart.h"
+#include "protocol/ieee754_text.h"
+#include "protocol/int_text.h"
+#include "protocol/modbus_reply.h"
+#include "protocol/number_format.h"
+#include "ui_main_window.h"
 
-void TForm1::ConnectModbusPage() {}
+namespace {
 
-void TForm1::ParseModbusParameterReply() {}
+constexpr int F = TForm1::kFrameStart;
+
+// Writes literal bytes into CommBuffer from `at` and returns the position after them.
+int Put(uint8_t *commBuffer, int at, const char *text) {
+  const size_t n = std::strlen(text);
+  std::memcpy(commBuffer + at, text, n);
+  return at + static_cast<int>(n);
+}
+
+int Put(uint8_t *commBuffer, int at, uint8_t byte) {
+  commBuffer[at] = byte;
+  return at + 1;
+}
+
+// The meter number every MODBUS-side command carries, as one digit. Without a selected meter
+// (another polling address picked on the HART page, or typed text) the command is refused.
+uint8_t DeviceDigit(const Ui::TForm1 &ui) { return IndexDigitOf(ui.ComboBox41, QStringLiteral("Meter ID")); }
+
+int SelectedPosition(const QComboBox *combo, const QString &field) {
+  const int index = ItemIndex(combo);
+  if (index < 0)
+    throw ERefused(QStringLiteral("%1: no item is selected; nothing was sent").arg(field).toStdString());
+  return index;
+}
+
+char DecimalPoint() {
+  const QString point = QLocale().decimalPoint();
+  return point.size() == 1 && point.at(0).unicode() < 128 ? static_cast<char>(point.at(0).unicode()) : '.';
+}
+
+void StartRequest(Ui::TForm1 &ui) {
+  ui.Edit8->clear();
+  ui.Memo10->clear();
+}
+
+// Sends the MODBUS parameter query for the selected meter.
+void SendParameterQuery(TForm1 &form) {
+  StartRequest(*form.ui());
+  int at = Put(form.CommBuffer, F, "QQQ#QQ");
+  at = Put(form.CommBuffer, at, DeviceDigit(*form.ui()));
+  at = Put(form.CommBuffer, at, "#");
+  form.SendFrameAsText(at - F);
+  form.Await(301, 2);
+}
+
+// Empties the custom parsing fields; `withAddressBits` also clears "Address Bits:".
+void ResetCustomParsing(Ui::TForm1 &ui, bool withAddressBits) {
+  SetItemIndex(ui.ComboBox28, -1);
+  SetItemIndex(ui.ComboBox29, -1);
+  ui.Edit4->clear();
+  ui.Edit5->clear();
+  for (QComboBox *c : {ui.RADCOM1, ui.RADCOM3, ui.RADCOM5, ui.RADCOM7, ui.READLG1, ui.READLG3, ui.READLG5, ui.READLG7})
+    SetItemIndex(c, -1);
+  if (withAddressBits) SetItemIndex(ui.ComboBox15, -1);
+  for (QLineEdit *e : {ui.READADR1, ui.READADR3, ui.READADR5, ui.READADR7}) e->clear();
+}
+
+// The custom read command setting of command "1" (Edit4, ComboBox28) or "2" (Edit5, ComboBox29).
+void SendCustomCommand(TForm1 &form, char command, const QLineEdit *bytesBox, const QComboBox *switchBox) {
+  Ui::TForm1 &ui = *form.ui();
+  StartRequest(ui);
+  const HexPairs parsed = ParseHexPairs(bytesBox->text().toLatin1().toStdString(), 14);
+  if (parsed.error == HexPairsError::NoSeparator) return ShowMessage(QStringLiteral("NO SPACK"));
+  if (parsed.error == HexPairsError::BadCharacter) return ShowMessage(QStringLiteral("Data eeore!"));
+
+  const QString field = QStringLiteral("Read Meter Command %1").arg(command);
+  int at = Put(form.CommBuffer, F, "QQS#CAMD");
+  at = Put(form.CommBuffer, at, DeviceDigit(ui));
+  at = Put(form.CommBuffer, at, static_cast<uint8_t>(command));
+  at = Put(form.CommBuffer, at, ":");
+  at = Put(form.CommBuffer, at, IndexDigitOf(switchBox, field));
+  at = Put(form.CommBuffer, at, "<");
+  WriteTwoDigits(form.CommBuffer + at, static_cast<int32_t>(parsed.bytes.size()), field);
+  at = Put(form.CommBuffer, at + 2, ",");
+  std::memcpy(form.CommBuffer + at, parsed.bytes.data(), parsed.bytes.size());
+  at += static_cast<int>(parsed.bytes.size());
+  form.SendFrameAsHex(at - F);
+  form.Await(200, 3);
+}
+
+// Writes the reply's values into the page's controls.
+class PageSink : public ModbusReplySink {
+ public:
+  explicit PageSink(Ui::TForm1 &ui) : ui_(ui) {}
+
+  void SetPosition(ModbusReplyField field, int position) override {
+    using M = ModbusReplyField;
+    if (field == M::OperationMode) {
+      SetItemIndex(ui_.ComboBox7, position);
+      SetItemIndex(ui_.ComboBox14, position);
+      return;
+    }
+    QComboBox *combo = nullptr;
+    switch (field) {
+      case M::CoefficientMode: combo = ui_.ComboBox18; break;
+      case M::Enabled: combo = ui_.ComboBox6; break;
+      case M::DeviceMode: combo = ui_.ComboBox16; break;
+      case M::MeterType: combo = ui_.ComboBox17; break;
+      case M::Preamble: combo = ui_.ComboBox34; break;
+      case M::Format1: combo = ui_.FAMOUT1; break;
+      case M::Format3: combo = ui_.FAMOUT3; break;
+      case M::Format5: combo = ui_.FAMOUT5; break;
+      case M::Format7: combo = ui_.FAMOUT7; break;
+      case M::Format9: combo = ui_.FAMOUT9; break;
+      case M::AddressBits: combo = ui_.ComboBox15; break;
+      case M::Command1: combo = ui_.RADCOM1; break;
+      case M::Length1: combo = ui_.READLG1; break;
+      case M::Command3: combo = ui_.RADCOM3; break;
+      case M::Length3: combo = ui_.READLG3; break;
+      case M::Command5: combo = ui_.RADCOM5; break;
+      case M::Length5: combo = ui_.READLG5; break;
+      case M::Command7: combo = ui_.RADCOM7; break;
+      case M::Length7: combo = ui_.READLG7; break;
+      case M::Command1Switch: combo = ui_.ComboBox28; break;
+      case M::Command2Switch: combo = ui_.ComboBox29; break;
+      default: return;
+    }
+    SetItemIndex(combo, position);
+  }
+
+  void SetText(ModbusReplyField field, std::string_view text) override {
+    using M = ModbusReplyField;
+    QLineEdit *box = nullptr;
+    switch (field) {
+      case M::CoefficientFactor: box = ui_.Beilv; break;
+      case M::ClearTime: box = ui_.Edit1; break;
+      case M::StartAddress1: box = ui_.READADR1; break;
+      case M::StartAddress3: box = ui_.READADR3; break;
+      case M::StartAddress5: box = ui_.READADR5; break;
+      case M::StartAddress7: box = ui_.READADR7; break;
+      case M::Command1Bytes: box = ui_.Edit4; break;
+      case M::Command2Bytes: box = ui_.Edit5; break;
+      default: return;
+    }
+    box->setText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+  }
+
+  int SelectedMeterType() const override { return ItemIndex(ui_.ComboBox17); }
+  void ShowCustomParsing(bool shown) override { ui_.GroupBox13->setVisible(shown); }
+
+ private:
+  Ui::TForm1 &ui_;
+};
+
+}  // namespace
+
+void TForm1::ConnectModbusPage() {
+  Bind(ui_->Button31, &QPushButton::clicked, &TForm1::Button31Click);
+  Bind(ui_->ComboBox41, &QComboBox::activated, &TForm1::ComboBox41Change);
+  Bind(ui_->ComboBox41->lineEdit(), &QLineEdit::textEdited, &TForm1::ComboBox41Change);
+  Bind(ui_->Button10, &QPushButton::clicked, &TForm1::Button10Click);
+  Bind(ui_->Button21, &QPushButton::clicked, &TForm1::Button21Click);
+  Bind(ui_->Button22, &QPushButton::clicked, &TForm1::Button22Click);
+  Bind(ui_->Button2, &QPushButton::clicked, &TForm1::Button2Click);
+  Bind(ui_->ComboBox17, &QComboBox::activated, &TForm1::ComboBox17Change);
+  Bind(ui_->Button17, &QPushButton::clicked, &TForm1::Button17Click);
+  Bind(ui_->Button18, &QPushButton::clicked, &TForm1::Button18Click);
+  Bind(ui_->Button12, &QPushButton::clicked, &TForm1::Button12Click);
+  Bind(ui_->Button4, &QPushButton::clicked, &TForm1::Button4Click);
+  Bind(ui_->Button13, &QPushButton::clicked, &TForm1::Button13Click);
+}
+
+// Parameter query and register map
+
+void TForm1::Button31Click() { SendParameterQuery(*this); }
+
+void TForm1::ComboBox41Change() {
+  if (!PortOpen) return;
+  const int meter = ItemIndex(ui_->ComboBox41);
+  if (!IndexDigit(meter)) return;  // no meter selected
+
+  const QString d = QString::number(meter);
+  ui_->Label19->setText("400" + d + "1");
+  ui_->Label24->setText("400" + d + "3");
+  ui_->Label27->setText("400" + d + "5");
+  ui_->Label28->setText("400" + d + "7");
+  ui_->Label29->setText("400" + d + "9");
+  ui_->Edit19->setText(d + "0");
+  ui_->Edit20->setText(QStringLiteral("10"));
+
+  // The fields the reply fills; the coefficient, operation mode and address bits stay.
+  for (QComboBox *c : {ui_->ComboBox6, ui_->ComboBox17, ui_->ComboBox16, ui_->ComboBox34}) SetItemIndex(c, -1);
+  ui_->Edit1->clear();
+  for (QComboBox *c : {ui_->FAMOUT1, ui_->FAMOUT3, ui_->FAMOUT5, ui_->FAMOUT7, ui_->FAMOUT9}) SetItemIndex(c, -1);
+  ui_->GroupBox13->setVisible(false);
+  ResetCustomParsing(*ui_, false);
+
+  // The module settings of the system page; emptying Edit14 also empties its mirror Edit18.
+  SetItemIndex(ui_->ComboBox7, -1);
+  ui_->Edit14->clear();
+  SetItemIndex(ui_->ComboBox12, -1);
+  ui_->Edit6->clear();
+  SetItemIndex(ui_->ComboBox8, -1);
+  SetItemIndex(ui_->ComboBox9, -1);
+
+  SendParameterQuery(*this);
+}
+
+void TForm1::ParseModbusParameterReply() {
+  PageSink sink(*ui_);
+  ApplyModbusParameterReply(std::string_view(ReplyText.constData(), static_cast<size_t>(ReplyText.size())), sink);
+}
+
+// Meter profile and data format settings
+
+void TForm1::Button10Click() {
+  StartRequest(*ui_);
+  int at = Put(CommBuffer, F, "QQS#HART");
+  at = Put(CommBuffer, at, DeviceDigit(*ui_));
+  at = Put(CommBuffer, at, ":");
+  at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox6, QStringLiteral("Enabled")));
+  at = Put(CommBuffer, at, ",");
+  at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox16, QStringLiteral("Device Mode")));
+  at = Put(CommBuffer, at, ",");
+  const QString meterType = QStringLiteral("Meter Type");
+  WriteTwoDigits(CommBuffer + at, SelectedPosition(ui_->ComboBox17, meterType), meterType);
+  at = Put(CommBuffer, at + 2, ",");
+  at = Put(CommBuffer, at, OffsetDigitOf(ui_->ComboBox34, '4', QStringLiteral("Preamble Length")));
+  at = Put(CommBuffer, at, ",");
+  WriteThreeDigits(CommBuffer + at, TextToIntOf(ui_->Edit1->text()), QStringLiteral("Buffer Clear Time"));
+  at = Put(CommBuffer, at + 3, "#");
+  SendFrameAsText(at - F);
+  Await(200, 3);
+}
+
+void TForm1::Button21Click() {
+  StartRequest(*ui_);
+  int at = Put(CommBuffer, F, "QQS#DFOT");
+  at = Put(CommBuffer, at, DeviceDigit(*ui_));
+  at = Put(CommBuffer, at, ":");
+  const std::pair<QComboBox *, const char *> formats[] = {{ui_->FAMOUT1, "Current(RTU_ADR)"},
+                                                          {ui_->FAMOUT3, "Variable_1(RTU_ADR)"},
+                                                          {ui_->FAMOUT5, "Variable_2(RTU_ADR)"},
+                                                          {ui_->FAMOUT7, "Variable_3(RTU_ADR)"},
+                                                          {ui_->FAMOUT9, "Variable_4(RTU_ADR)"}};
+  for (const auto &[combo, field] : formats)
+    at = Put(CommBuffer, at, IndexDigitOf(combo, QStringLiteral("Data format of %1").arg(QLatin1String(field))));
+  at = Put(CommBuffer, at, "#");
+  SendFrameAsText(at - F);
+  Await(200, 3);
+}
+
+void TForm1::Button22Click() {
+  StartRequest(*ui_);
+  int at = Put(CommBuffer, F, "QQS#MD:");
+  at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox14, QStringLiteral("Module Operation Mode")));
+  at = Put(CommBuffer, at, "#");
+  SendFrameAsText(at - F);
+  Await(200, 3);
+}
+
+void TForm1::Button2Click() {
+  StartRequest(*ui_);
+  int at = Put(CommBuffer, F, "QQS#FMW:");
+  at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox18, QStringLiteral("Variable 1 Coefficient")));
+  at = Put(CommBuffer, at, ",");
+  // The module takes exactly five factor characters, one byte each.
+  const QString factor = ui_->Beilv->text().left(5);
+  if (factor.size() < 5)
+    throw ERefused(QStringLiteral("Coefficient: \"%1\" has fewer than five characters; nothing was sent")
+                       .arg(factor)
+                       .toStdString());
+  for (QChar c : factor) {
+    if (c.unicode() > 0xFF)
+      throw ERefused(QStringLiteral("Coefficient: \"%1\" holds a character the module cannot take; nothing was sent")
+                         .arg(factor)
+                         .toStdString());
+    at = Put(CommBuffer, at, static_cast<uint8_t>(c.unicode()));
+  }
+  at = Put(CommBuffer, at, "#");
+  SendFrameAsText(at - F);
+  Await(200, 3);
+}
+
+void TForm1::ComboBox17Change() {
+  if (ItemIndex(ui_->ComboBox17) == 0) {
+    ui_->GroupBox13->setVisible(true);
+    ResetCustomParsing(*ui_, true);
+  } else {
+    ui_->GroupBox13->setVisible(false);
+  }
+}
+
+// Custom HART command parsing
+
+void TForm1::Button17Click() { SendCustomCommand(*this, '1', ui_->Edit4, ui_->ComboBox28); }
+
+void TForm1::Button18Click() { SendCustomCommand(*this, '2', ui_->Edit5, ui_->ComboBox29); }
+
+void TForm1::Button12Click() {
+  StartRequest(*ui_);
+  int at = Put(CommBuffer, F, "QQS#MDBS");
+  at = Put(CommBuffer, at, DeviceDigit(*ui_));
+  at = Put(CommBuffer, at, ":");
+  at = Put(CommBuffer, at, OffsetDigitOf(ui_->ComboBox15, '3', QStringLiteral("Address Bits")));
+  const struct {
+    QComboBox *command;
+    QLineEdit *start;
+    QComboBox *length;
+  } rows[] = {{ui_->RADCOM1, ui_->READADR1, ui_->READLG1},
+              {ui_->RADCOM3, ui_->READADR3, ui_->READLG3},
+              {ui_->RADCOM5, ui_->READADR5, ui_->READLG5},
+              {ui_->RADCOM7, ui_->READADR7, ui_->READLG7}};
+  int variable = 1;
+  for (const auto &row : rows) {
+    const QString name = QStringLiteral("Variable_%1").arg(variable++);
+    at = Put(CommBuffer, at, ",");
+    at = Put(CommBuffer, at, IndexDigitOf(row.command, name + QStringLiteral(" Command Number")));
+    WriteTwoDigits(CommBuffer + at, TextToIntOf(row.start->text()), name + QStringLiteral(" Start Adr."));
+    at += 2;
+    at = Put(CommBuffer, at, IndexDigitOf(row.length, name + QStringLiteral(" Data Length")));
+  }
+  at = Put(CommBuffer, at, "#");
+  SendFrameAsText(at - F);
+  Await(200, 3);
+}
+
+// MODBUS RTU test and IEEE-754 calculator
+
+void TForm1::Button4Click() {
+  StartRequest(*ui_);
+  // Only the low byte of each number is used.
+  CommBuffer[F + 0] = static_cast<uint8_t>(TextToIntOf(ui_->Edit18->text()) & 0xFF);
+  CommBuffer[F + 1] = 0x03;  // Read Holding Registers
+  CommBuffer[F + 2] = 0x00;
+  CommBuffer[F + 3] = static_cast<uint8_t>(TextToIntOf(ui_->Edit19->text()) & 0xFF);
+  CommBuffer[F + 4] = 0x00;
+  CommBuffer[F + 5] = static_cast<uint8_t>(TextToIntOf(ui_->Edit20->text()) & 0xFF);
+  const Crc16Bytes crc = Crc16(CommBuffer + F, 6);
+  CommBuffer[F + 6] = crc.low;
+  CommBuffer[F + 7] = crc.high;
+  SendFrameAsHex(8);
+  Await(302, 1);
+}
+
+void TForm1::Button13Click() {
+  const Ieee754Text parsed = ParseIeee754Text(ui_->Edit7->text().toLatin1().toStdString());
+  if (parsed.error == Ieee754TextError::NoSeparator) return ShowMessage(QStringLiteral("Input data without spaces"));
+  if (parsed.error == Ieee754TextError::BadCharacter)
+    return ShowMessage(QStringLiteral("Invalid characters detected, please re-enter!"));
+  const std::string text = CutTo(FormatGeneral(static_cast<double>(parsed.value), DecimalPoint()), 10);
+  ui_->Edit22->setText(QString::fromStdString(text));
+}
