@@ -2,8 +2,11 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLocale>
 #include <QLineEdit>
 #include <QMessageBox>
+
+#include <cstring>
 
 #include "protocol/config_frame.h"
 #include "protocol/int_text.h"
@@ -98,3 +101,19 @@ void WriteThreeDigits(uint8_t *dest, int32_t value, const QString &field) {
 }
 
 int32_t TextToIntOf(const QString &text) { return TextToInt(text.toStdString()); }
+
+int Put(uint8_t *buffer, int at, const char *text) {
+  const size_t n = std::strlen(text);
+  std::memcpy(buffer + at, text, n);
+  return at + static_cast<int>(n);
+}
+
+int Put(uint8_t *buffer, int at, uint8_t byte) {
+  buffer[at] = byte;
+  return at + 1;
+}
+
+char LocaleDecimalPoint() {
+  const QString point = QLocale().decimalPoint();
+  return point.size() == 1 && point.at(0).unicode() < 128 ? static_cast<char>(point.at(0).unicode()) : '.';
+}

@@ -46,3 +46,10 @@ void WriteThreeDigits(uint8_t *dest, int32_t value, const QString &field);
 
 // The shared text-to-integer conversion on a box's text.
 int32_t TextToIntOf(const QString &text);
+
+// Writes literal bytes into a frame buffer from `at` and returns the position after them.
+int Put(uint8_t *buffer, int at, const char *text);
+int Put(uint8_t *buffer, int at, uint8_t byte);
+
+// The decimal separator of the user's locale, as one character ('.' when it is not ASCII).
+char LocaleDecimalPoint();

@@ -4,7 +4,6 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
@@ -33,11 +32,6 @@ int PositionOf(const QComboBox *combo, const QString &field) {
                      .arg(field, combo->currentText())
                      .arg(combo->count() - 1)
                      .toStdString());
-}
-
-char DecimalPoint() {
-  const QString point = QLocale().decimalPoint();
-  return point.isEmpty() || point.at(0).unicode() > 127 ? '.' : static_cast<char>(point.at(0).unicode());
 }
 
 }  // namespace
@@ -179,7 +173,7 @@ void TForm1::ParseDynamicVariableReply() {
     const uint8_t *b = reply + at + 1;
     const QString text = b[0] == 0x7F ? QStringLiteral("00000000")
                                       : QString::fromStdString(CutTo(
-                                            FormatGeneral(FloatFromBytes(b[0], b[1], b[2], b[3]), DecimalPoint()), 9));
+                                            FormatGeneral(FloatFromBytes(b[0], b[1], b[2], b[3]), LocaleDecimalPoint()), 9));
     values[v]->setText(text);
     copies[v]->setText(values[v]->text());
     SetItemIndex(units[v], UnitPosition(reply[at]));

@@ -5,7 +5,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
@@ -26,18 +25,6 @@ namespace {
 
 constexpr int F = TForm1::kFrameStart;
 
-// Writes literal bytes into CommBuffer from `at` and returns the position after them.
-int Put(uint8_t *commBuffer, int at, const char *text) {
-  const size_t n = std::strlen(text);
-  std::memcpy(commBuffer + at, text, n);
-  return at + static_cast<int>(n);
-}
-
-int Put(uint8_t *commBuffer, int at, uint8_t byte) {
-  commBuffer[at] = byte;
-  return at + 1;
-}
-
 // The meter number every MODBUS-side command carries, as one digit. Without a selected meter
 // (another polling address picked on the HART page, or typed text) the command is refused.
 uint8_t DeviceDigit(const Ui::TForm1 &ui) { return IndexDigitOf(ui.ComboBox41, QStringLiteral("Meter ID")); }
@@ -47,11 +34,6 @@ int SelectedPosition(const QComboBox *combo, const QString &field) {
   if (index < 0)
     throw ERefused(QStringLiteral("%1: no item is selected; nothing was sent").arg(field).toStdString());
   return index;
-}
-
-char DecimalPoint() {
-  const QString point = QLocale().decimalPoint();
-  return point.size() == 1 && point.at(0).unicode() < 128 ? static_cast<char>(point.at(0).unicode()) : '.';
 }
 
 void StartRequest(Ui::TForm1 &ui) {
@@ -364,6 +346,6 @@ void TForm1::Button13Click() {
   if (parsed.error == Ieee754TextError::NoSeparator) return ShowMessage(QStringLiteral("Input data without spaces"));
   if (parsed.error == Ieee754TextError::BadCharacter)
     return ShowMessage(QStringLiteral("Invalid characters detected, please re-enter!"));
-  const std::string text = CutTo(FormatGeneral(static_cast<double>(parsed.value), DecimalPoint()), 10);
+  const std::string text = CutTo(FormatGeneral(static_cast<double>(parsed.value), LocaleDecimalPoint()), 10);
   ui_->Edit22->setText(QString::fromStdString(text));
 }

@@ -7,7 +7,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include <cstring>
 
 #include "app/main_window.h"
 #include "protocol/config_frame.h"
@@ -16,18 +15,6 @@
 #include "ui_main_window.h"
 
 namespace {
-
-// Writes literal bytes into CommBuffer from `at` and returns the position after them.
-int Put(uint8_t *commBuffer, int at, const char *text) {
-  const size_t n = std::strlen(text);
-  std::memcpy(commBuffer + at, text, n);
-  return at + static_cast<int>(n);
-}
-
-int Put(uint8_t *commBuffer, int at, uint8_t byte) {
-  commBuffer[at] = byte;
-  return at + 1;
-}
 
 constexpr int F = TForm1::kFrameStart;
 
