@@ -1,39 +1,23 @@
 // The "Transparent Mode" page against the simulated instrument behind the module.
 #include <QComboBox>
-#include <QPlainTextEdit>
 
-#include "app/main_window.h"
-#include "tests/support/sim_process.h"
-#include "tests/support/ui_driver.h"
+#include "tests/support/sim_window.h"
 
 using namespace ui;
 
 namespace {
 
 TEST(HartPageWithSimulator, IdentityThenVariablesThenANewPollingAddress) {
-  SimProcess sim({"--frozen"});
-  TForm1 form;
-  QWidget *f = &form;
-  MessageCatcher catcher;
-  TypeInto(Find<QComboBox>(f, "SPREALCOM"), sim.Port());
-  Click(f, "Button1");
-  ASSERT_EQ(form.PortOpen, 1);
-  auto exchange = [&](const char *button) {
-    auto *memo = Find<QPlainTextEdit>(f, "Memo10");
-    memo->clear();
-    Click(f, button);
-    EXPECT_TRUE(WaitUntil([&] { return !memo->toPlainText().isEmpty(); }, 3000)) << button;
-    EXPECT_TRUE(WaitUntil([&] { return !form.Timer2.Enabled(); }, 1000));
-    return memo->toPlainText();
-  };
+  SimWindow w({"--frozen"});
+  QWidget *f = &w.form;
 
-  EXPECT_TRUE(exchange("Button7").contains("FF 06 80 00 "));
+  EXPECT_TRUE(w.Exchange("Button7").contains("FF 06 80 00 "));
   EXPECT_EQ(Text(f, "Edit28"), "38");
   EXPECT_EQ(Text(f, "Edit29"), "6");
   EXPECT_EQ(Text(f, "Edit31"), "5");
   EXPECT_EQ(Text(f, "Edit32"), "4660");
 
-  EXPECT_TRUE(exchange("Button16").contains("FF 86 A6 06 00 12 34 03 "));
+  EXPECT_TRUE(w.Exchange("Button16").contains("FF 86 A6 06 00 12 34 03 "));
   EXPECT_EQ(Text(f, "Edit25"), "60");
   EXPECT_EQ(Text(f, "Edit26"), "21.5");
   EXPECT_EQ(Text(f, "Edit27"), "2.5");
@@ -46,13 +30,13 @@ TEST(HartPageWithSimulator, IdentityThenVariablesThenANewPollingAddress) {
 
   // Polling address 3; the instrument then answers the identity query at address 3.
   Pick(f, "ComboBox27", 3);
-  EXPECT_TRUE(exchange("Button14").contains("FF 86 A6 06 00 12 34 06 "));
+  EXPECT_TRUE(w.Exchange("Button14").contains("FF 86 A6 06 00 12 34 06 "));
   Pick(f, "ComboBox30", 3);
   Pick(f, "ComboBox27", 0);
-  EXPECT_TRUE(exchange("Button7").contains("FF 06 83 00 "));
+  EXPECT_TRUE(w.Exchange("Button7").contains("FF 06 83 00 "));
   EXPECT_EQ(Find<QComboBox>(f, "ComboBox27")->currentIndex(), 3);
   EXPECT_EQ(Text(f, "Edit32"), "4660");
-  EXPECT_TRUE(catcher.Messages().empty());
+  EXPECT_TRUE(w.catcher.Messages().empty());
 }
 
 }  // namespace

@@ -3,36 +3,20 @@
 // with the calculator.
 #include <QComboBox>
 #include <QGroupBox>
-#include <QPlainTextEdit>
 
-#include "app/main_window.h"
-#include "tests/support/sim_process.h"
-#include "tests/support/ui_driver.h"
+#include "tests/support/sim_window.h"
 
 using namespace ui;
 
 namespace {
 
 TEST(ModbusPageWithSimulator, ProfileAndFormatsRoundTripAndRegistersDecode) {
-  SimProcess sim({"--frozen"});
-  TForm1 form;
-  QWidget *f = &form;
-  MessageCatcher catcher;
-  TypeInto(Find<QComboBox>(f, "SPREALCOM"), sim.Port());
-  Click(f, "Button1");
-  ASSERT_EQ(form.PortOpen, 1);
-  auto exchange = [&](const char *button) {
-    auto *memo = Find<QPlainTextEdit>(f, "Memo10");
-    memo->clear();
-    Click(f, button);
-    EXPECT_TRUE(WaitUntil([&] { return !memo->toPlainText().isEmpty(); }, 3000)) << button;
-    EXPECT_TRUE(WaitUntil([&] { return !form.Timer2.Enabled(); }, 1000));
-    return memo->toPlainText();
-  };
+  SimWindow w({"--frozen"});
+  QWidget *f = &w.form;
   auto index = [&](const char *combo) { return Find<QComboBox>(f, combo)->currentIndex(); };
 
   // The module's defaults fill the page.
-  EXPECT_TRUE(exchange("Button31").startsWith("QQ0#"));
+  EXPECT_TRUE(w.Exchange("Button31").startsWith("QQ0#"));
   EXPECT_EQ(index("ComboBox6"), 1);
   EXPECT_EQ(index("ComboBox17"), 0);
   EXPECT_EQ(Text(f, "ComboBox34"), "5");
@@ -44,28 +28,28 @@ TEST(ModbusPageWithSimulator, ProfileAndFormatsRoundTripAndRegistersDecode) {
   // A custom command and parsing format, then a meter profile and data formats.
   Pick(f, "ComboBox28", 1);
   SetText(f, "Edit4", "01 03 00");
-  EXPECT_EQ(exchange("Button17"), "OK#");
+  EXPECT_EQ(w.Exchange("Button17"), "OK#");
   Pick(f, "RADCOM1", 1);
   SetText(f, "READADR1", "10");
   Pick(f, "READLG1", 1);
   for (const char *c : {"RADCOM3", "RADCOM5", "RADCOM7", "READLG3", "READLG5", "READLG7"}) Pick(f, c, 0);
   for (const char *e : {"READADR3", "READADR5", "READADR7"}) SetText(f, e, "0");
   Pick(f, "ComboBox15", 3);
-  EXPECT_EQ(exchange("Button12"), "OK#");
+  EXPECT_EQ(w.Exchange("Button12"), "OK#");
 
   Pick(f, "ComboBox16", 1);
   Pick(f, "ComboBox34", 2);
   SetText(f, "Edit1", "45");
-  EXPECT_EQ(exchange("Button10"), "OK#");
+  EXPECT_EQ(w.Exchange("Button10"), "OK#");
   const int formats[] = {1, 2, 3, 0, 1};
   const char *boxes[] = {"FAMOUT1", "FAMOUT3", "FAMOUT5", "FAMOUT7", "FAMOUT9"};
   for (int k = 0; k < 5; ++k) Pick(f, boxes[k], formats[k]);
-  EXPECT_EQ(exchange("Button21"), "OK#");
+  EXPECT_EQ(w.Exchange("Button21"), "OK#");
 
   for (int k = 0; k < 5; ++k) Pick(f, boxes[k], 0);
   Pick(f, "ComboBox34", 0);
   SetText(f, "Edit1", "");
-  exchange("Button31");
+  w.Exchange("Button31");
   EXPECT_EQ(index("ComboBox16"), 1);
   EXPECT_EQ(Text(f, "ComboBox34"), "6");
   EXPECT_EQ(Text(f, "Edit1"), "045");
@@ -78,7 +62,7 @@ TEST(ModbusPageWithSimulator, ProfileAndFormatsRoundTripAndRegistersDecode) {
   EXPECT_EQ(Text(f, "ComboBox15"), "6");
 
   // The RTU test reads the meter's ten registers: current, then the four variables.
-  const QString reply = exchange("Button4");
+  const QString reply = w.Exchange("Button4");
   EXPECT_EQ(Text(f, "Edit8"), "01 03 00 00 00 0A C5 CD ");
   const QStringList bytes = reply.split(' ', Qt::SkipEmptyParts);
   ASSERT_EQ(bytes.size(), 25) << reply.toStdString();
@@ -97,7 +81,7 @@ TEST(ModbusPageWithSimulator, ProfileAndFormatsRoundTripAndRegistersDecode) {
   SetText(f, "Edit7", bytes.mid(21, 2).join(' ') + ' ' + bytes.mid(19, 2).join(' '));
   Click(f, "Button13");
   EXPECT_EQ(Text(f, "Edit22"), "1000");
-  EXPECT_TRUE(catcher.Messages().empty());
+  EXPECT_TRUE(w.catcher.Messages().empty());
 }
 
 }  // namespace

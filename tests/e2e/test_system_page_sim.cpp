@@ -1,37 +1,14 @@
 // The "System Parameters" page against the simulated module: what is set is read back.
 #include <QComboBox>
-#include <QPlainTextEdit>
 
-#include "app/main_window.h"
-#include "tests/support/sim_process.h"
-#include "tests/support/ui_driver.h"
+#include "tests/support/sim_window.h"
 
 using namespace ui;
 
 namespace {
 
-struct SimWindow {
-  SimProcess sim;
-  TForm1 form;
-  MessageCatcher catcher;
 
-  SimWindow() { Open(); }
-  void Open() {
-    TypeInto(Find<QComboBox>(&form, "SPREALCOM"), sim.Port());
-    Click(&form, "Button1");
-    EXPECT_EQ(form.PortOpen, 1);
-  }
-  // Presses a button and waits for the module's answer (and its parse).
-  QString Exchange(const char *button) {
-    auto *memo = Find<QPlainTextEdit>(&form, "Memo10");
-    memo->clear();
-    Click(&form, button);
-    EXPECT_TRUE(WaitUntil([&] { return !memo->toPlainText().isEmpty(); }, 3000)) << button;
-    EXPECT_TRUE(WaitUntil([&] { return !form.Timer2.Enabled(); }, 1000));
-    return memo->toPlainText();
-  }
-  int Index(const char *combo) { return Find<QComboBox>(&form, combo)->currentIndex(); }
-};
+int Index(QWidget *f, const char *combo) { return Find<QComboBox>(f, combo)->currentIndex(); }
 
 TEST(SystemPageWithSimulator, SettingsAreReadBackByTheSystemParameterQuery) {
   SimWindow w;
@@ -66,9 +43,9 @@ TEST(SystemPageWithSimulator, SettingsAreReadBackByTheSystemParameterQuery) {
   EXPECT_TRUE(w.Exchange("Button23").contains("QX"));
   EXPECT_EQ(Text(f, "Edit14"), "017");
   EXPECT_EQ(Text(f, "Edit18"), "017");
-  EXPECT_EQ(w.Index("ComboBox7"), 1);
-  EXPECT_EQ(w.Index("ComboBox14"), 1);
-  EXPECT_EQ(w.Index("ComboBox12"), 4);
+  EXPECT_EQ(Index(f, "ComboBox7"), 1);
+  EXPECT_EQ(Index(f, "ComboBox14"), 1);
+  EXPECT_EQ(Index(f, "ComboBox12"), 4);
   EXPECT_EQ(Text(f, "Edit6"), "025");
   EXPECT_EQ(Text(f, "AD1H"), "030.50");
   EXPECT_EQ(Text(f, "AD1L"), "002.00");
@@ -92,7 +69,7 @@ TEST(SystemPageWithSimulator, SettingsAreReadBackByTheSystemParameterQuery) {
   EXPECT_EQ(w.Exchange("Button30"), "OK#");
   w.Exchange("Button23");
   EXPECT_EQ(Text(f, "Edit14"), "001");
-  EXPECT_EQ(w.Index("ComboBox7"), 0);
+  EXPECT_EQ(Index(f, "ComboBox7"), 0);
   EXPECT_EQ(Text(f, "ComboBox8"), "9600");
   EXPECT_EQ(Text(f, "ComboBox9"), "None");
   EXPECT_EQ(Text(f, "Edit6"), "010");
