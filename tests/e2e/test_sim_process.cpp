@@ -18,6 +18,7 @@
 
 #include "protocol/hart.h"
 #include "serial/sim_ports.h"
+#include "tests/support/runtime_directory.h"
 
 extern char **environ;
 
@@ -25,30 +26,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-// XDG_RUNTIME_DIR pointed at a fresh directory, so that the simulator publishes where only this
-// test looks; the old value comes back afterwards.
-class RuntimeDirectory {
- public:
-  RuntimeDirectory() {
-    if (const char *old = std::getenv("XDG_RUNTIME_DIR")) old_ = old, hadOld_ = true;
-    char pattern[] = "/tmp/rq735-sim-e2e-XXXXXX";
-    path_ = mkdtemp(pattern);
-    setenv("XDG_RUNTIME_DIR", path_.c_str(), 1);
-  }
-  ~RuntimeDirectory() {
-    if (hadOld_)
-      setenv("XDG_RUNTIME_DIR", old_.c_str(), 1);
-    else
-      unsetenv("XDG_RUNTIME_DIR");
-    const std::string command = "rm -rf '" + path_ + "'";
-    if (std::system(command.c_str()) != 0) ADD_FAILURE() << "cannot remove " << path_;
-  }
-
- private:
-  std::string path_, old_;
-  bool hadOld_ = false;
-};
 
 // One rq735-sim process with its standard output on a pipe.
 class SimRun {

@@ -16,6 +16,7 @@
 #include "serial/sim_ports.h"
 #include "sim/module.h"
 #include "tests/support/pty_peer.h"
+#include "tests/support/runtime_directory.h"
 
 namespace {
 
@@ -268,30 +269,6 @@ TEST(SimModuleFormat, FixedWidthNumbers) {
 }
 
 namespace {
-
-// Points XDG_RUNTIME_DIR at a fresh directory for one test and puts the old value back after.
-class RuntimeDirectory {
- public:
-  RuntimeDirectory() {
-    if (const char *old = std::getenv("XDG_RUNTIME_DIR")) old_ = old, hadOld_ = true;
-    char pattern[] = "/tmp/rq735-sim-test-XXXXXX";
-    path_ = mkdtemp(pattern);
-    setenv("XDG_RUNTIME_DIR", path_.c_str(), 1);
-  }
-  ~RuntimeDirectory() {
-    if (hadOld_)
-      setenv("XDG_RUNTIME_DIR", old_.c_str(), 1);
-    else
-      unsetenv("XDG_RUNTIME_DIR");
-    const std::string command = "rm -rf '" + path_ + "'";
-    if (std::system(command.c_str()) != 0) ADD_FAILURE() << "cannot remove " << path_;
-  }
-  const std::string &Path() const { return path_; }
-
- private:
-  std::string path_, old_;
-  bool hadOld_ = false;
-};
 
 pid_t DeadPid() {
   const pid_t child = fork();
