@@ -39,6 +39,7 @@ TForm1::TForm1(QWidget *parent)
 
   ShowPictures();
   FillPortList();
+  WatchPortListDropDown();
   ConnectWindowHandlers();
   ConnectSystemPage();
   ConnectHartPage();

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QMainWindow>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -66,6 +67,9 @@ class TForm1 : public QMainWindow {
 
   // Port selection and opening
   void Button1Click();
+  // Serial devices under devRoot ("/dev"): each /dev/serial/by-id link, then each ttyUSB* and
+  // ttyACM* that no by-id link already names.
+  static QStringList FoundSerialDevices(const QString &devRoot = QStringLiteral("/dev"));
 
   // "System Parameters" page
   void Button6Click();
@@ -168,6 +172,7 @@ class TForm1 : public QMainWindow {
   void ConnectHartPage();
   void ConnectModbusPage();
   void FillPortList();
+  void WatchPortListDropDown();  // rebuilds the port list each time it is dropped down
   void ShowPictures();
 
   std::unique_ptr<Ui::TForm1> ui_;

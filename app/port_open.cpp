@@ -2,23 +2,89 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QSet>
+#include <QSignalBlocker>
+
+#include <functional>
+#include <utility>
 
 #include "app/main_window.h"
 #include "serial/sim_ports.h"
 #include "ui_main_window.h"
 
-void TForm1::FillPortList() {
-  // COM1..COM12 come from the layout and keep their positions; devices found now follow.
+namespace {
+
+constexpr int kFixedPorts = 12;  // "COM1" to "COM12", from the layout
+
+// Calls `before` ahead of every mouse press or key that drops a combo box's list down, so the
+// list can be rebuilt before the popup measures it.
+class DropDownWatcher : public QObject {
+ public:
+  DropDownWatcher(QComboBox *combo, std::function<void()> before) : QObject(combo), before_(std::move(before)) {
+    combo->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject *, QEvent *event) override {
+    if (event->type() == QEvent::MouseButtonPress) {
+      if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) before_();
+    } else if (event->type() == QEvent::KeyPress) {
+      const auto *key = static_cast<QKeyEvent *>(event);
+      const bool alt = key->modifiers() & Qt::AltModifier;
+      if (key->key() == Qt::Key_F4 || (alt && (key->key() == Qt::Key_Down || key->key() == Qt::Key_Up))) before_();
+    }
+    return false;
+  }
+
+ private:
+  std::function<void()> before_;
+};
+
+}  // namespace
+
+QStringList TForm1::FoundSerialDevices(const QString &devRoot) {
   QStringList found;
-  for (const QFileInfo &f : QDir(QStringLiteral("/dev/serial/by-id")).entryInfoList(QDir::System | QDir::Files, QDir::Name))
+  QSet<QString> named;  // devices a by-id link already stands for
+  const QDir byId(devRoot + QStringLiteral("/serial/by-id"));
+  for (const QFileInfo &f : byId.entryInfoList(QDir::System | QDir::Files, QDir::Name)) {
     found << f.absoluteFilePath();
-  for (const QFileInfo &f : QDir(QStringLiteral("/dev")).entryInfoList(
-           {QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*")}, QDir::System, QDir::Name))
-    found << f.absoluteFilePath();
+    named.insert(f.canonicalFilePath());
+  }
+  for (const QFileInfo &f :
+       QDir(devRoot).entryInfoList({QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*")}, QDir::System, QDir::Name))
+    if (!named.contains(f.canonicalFilePath())) found << f.absoluteFilePath();
+  return found;
+}
+
+void TForm1::FillPortList() {
+  // COM1..COM12 come from the layout and keep their positions; the devices and simulators found
+  // now follow, replacing those found last time.
+  QStringList found = FoundSerialDevices();
   for (const std::string &path : ListSimulatedPorts()) found << QString::fromStdString(path);
-  for (const QString &path : found)
-    if (ui_->SPREALCOM->findText(path) < 0) ui_->SPREALCOM->addItem(path);
+  found.removeDuplicates();
+
+  QComboBox *port = ui_->SPREALCOM;
+  QStringList listed;
+  for (int i = kFixedPorts; i < port->count(); ++i) listed << port->itemText(i);
+  if (listed == found) return;
+
+  // The user's choice or typed text survives the rebuild, also when its device has gone.
+  const QString text = port->currentText();
+  const int index = port->currentIndex();
+  const QSignalBlocker quiet(port);
+  while (port->count() > kFixedPorts) port->removeItem(port->count() - 1);
+  port->addItems(found);
+  port->setCurrentIndex(index >= 0 && index < kFixedPorts
+                            ? index
+                            : port->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive));
+  if (port->currentText() != text) port->setEditText(text);
+}
+
+void TForm1::WatchPortListDropDown() {
+  new DropDownWatcher(ui_->SPREALCOM, [this] { FillPortList(); });
 }
 
 void TForm1::Button1Click() {

@@ -1,0 +1,286 @@
+// rq735-bench: start-up time, memory, idle cost, reply latency and serial throughput of the
+// configuration program. Every figure is the median over several runs, each run a fresh process,
+// and is printed on standard output as one line "name value unit". Progress goes to standard error.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bench/bench_util.h"
+#include "bench/children.h"
+
+namespace {
+
+using Values = std::map<std::string, double>;
+
+struct Options {
+  bench::ChildOptions child;
+  int runs = 5;
+  std::set<std::string> only;  // empty: every measurement
+};
+
+void Usage(FILE *out) {
+  std::fprintf(out,
+               "usage: rq735-bench [--runs N] [--cycles N] [--idle-seconds N] [--samples N]\n"
+               "                   [--baud N] [--bytes N] [--sim PATH] [--only LIST]\n"
+               "Measures the configuration program and prints one line per figure: name value unit.\n"
+               "  --runs N          fresh processes per figure, the median is printed (5)\n"
+               "  --cycles N        request-reply cycles against rq735-sim for memory (1000)\n"
+               "  --idle-seconds N  idle time with the port open (30)\n"
+               "  --samples N       timed exchanges per latency process (3)\n"
+               "  --baud N          baud rate whose wire rate the throughput is set against (57600)\n"
+               "  --bytes N         bytes sent each way in the throughput test (1048576)\n"
+               "  --sim PATH        the simulator (the one built beside this program)\n"
+               "  --only LIST       comma-separated: startup,throughput,latency,idle,memory\n"
+               "Start-up is measured with the offscreen platform and, when DISPLAY is set (for\n"
+               "example under xvfb-run), with the X11 platform as well.\n");
+}
+
+bool ParseInt(const char *text, long long min, long long *out) {
+  char *end = nullptr;
+  const long long v = std::strtoll(text, &end, 10);
+  if (!end || *end || end == text || v < min) return false;
+  *out = v;
+  return true;
+}
+
+// Fills options from argv; returns false on a bad argument. `mode` receives a child's mode.
+bool ParseOptions(int argc, char **argv, Options *o, std::string *mode) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto next = [&]() -> const char * { return i + 1 < argc ? argv[++i] : nullptr; };
+    long long v = 0;
+    const char *value = nullptr;
+    if (a == "--child" && (value = next())) {
+      *mode = value;
+    } else if (a == "--runs" && (value = next()) && ParseInt(value, 1, &v)) {
+      o->runs = static_cast<int>(v);
+    } else if (a == "--cycles" && (value = next()) && ParseInt(value, 100, &v)) {
+      o->child.cycles = static_cast<int>(v);
+    } else if (a == "--idle-seconds" && (value = next()) && ParseInt(value, 1, &v)) {
+      o->child.idleSeconds = static_cast<int>(v);
+    } else if (a == "--samples" && (value = next()) && ParseInt(value, 1, &v)) {
+      o->child.samples = static_cast<int>(v);
+    } else if (a == "--baud" && (value = next()) && ParseInt(value, 50, &v)) {
+      o->child.baud = static_cast<int>(v);
+    } else if (a == "--bytes" && (value = next()) && ParseInt(value, 1, &v)) {
+      o->child.bytes = static_cast<size_t>(v);
+    } else if (a == "--sim" && (value = next())) {
+      o->child.simPath = value;
+    } else if (a == "--only" && (value = next())) {
+      std::stringstream list(value);
+      std::string item;
+      while (std::getline(list, item, ',')) o->only.insert(item);
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+void Figure(const char *name, double value, const char *unit) {
+  std::printf("%s %.3f %s\n", name, value, unit);
+  std::fflush(stdout);
+}
+
+class Parent {
+ public:
+  Parent(std::string self, Options options) : self_(std::move(self)), o_(std::move(options)) {}
+
+  bool Wanted(const char *what) const { return o_.only.empty() || o_.only.count(what); }
+
+  // Starts `count` children of a mode, all at once when `together`, and returns their values.
+  // A child that failed is reported and left out.
+  std::vector<Values> Run(const std::string &mode, int count, bool together,
+                          const std::vector<std::string> &env = {"QT_QPA_PLATFORM=offscreen"}) {
+    std::vector<std::string> args = {"--child", mode,
+                                     "--cycles", std::to_string(o_.child.cycles),
+                                     "--idle-seconds", std::to_string(o_.child.idleSeconds),
+                                     "--samples", std::to_string(o_.child.samples),
+                                     "--baud", std::to_string(o_.child.baud),
+                                     "--bytes", std::to_string(o_.child.bytes),
+                                     "--sim", o_.child.simPath};
+    std::vector<Values> results;
+    std::vector<bench::Child> running;
+    auto finish = [&](bench::Child &c) {
+      Values v = bench::Collect(c);
+      v["started_ns"] = static_cast<double>(c.startedNs);
+      if (v["exit_status"] != 0)
+        std::fprintf(stderr, "rq735-bench: a %s run failed (status %g)\n", mode.c_str(), v["exit_status"]);
+      else
+        results.push_back(v);
+    };
+    for (int i = 0; i < count; ++i) {
+      bench::Child c = bench::Spawn(self_, args, env);
+      if (c.pid < 0) {
+        std::fprintf(stderr, "rq735-bench: cannot start %s\n", self_.c_str());
+        continue;
+      }
+      if (together)
+        running.push_back(c);
+      else
+        finish(c);
+    }
+    for (bench::Child &c : running) finish(c);
+    return results;
+  }
+
+  static double MedianOf(const std::vector<Values> &runs, const std::function<double(const Values &)> &f) {
+    std::vector<double> v;
+    for (const Values &r : runs) v.push_back(f(r));
+    return bench::Median(v);
+  }
+
+  void Startup(const char *platform, const char *figure, bool withMemory) {
+    std::fprintf(stderr, "rq735-bench: start-up (%s), %d runs\n", platform, o_.runs);
+    Run("startup", 1, false, {std::string("QT_QPA_PLATFORM=") + platform});  // warms the file cache
+    const auto runs = Run("startup", o_.runs, false, {std::string("QT_QPA_PLATFORM=") + platform});
+    if (runs.empty()) return;
+    Figure(figure, MedianOf(runs, [](const Values &v) {
+             return (v.at("painted_at_ns") - v.at("started_ns")) / 1e6;
+           }), "ms");
+    // Where the time goes: loading up to main(), QApplication, TForm1 with its start-up, show
+    // to the first painted frame.
+    const std::string prefix = std::string(figure).substr(0, std::string(figure).size() - 3);
+    const struct {
+      const char *part, *from, *to;
+    } parts[] = {{"_to_main_ms", "started_ns", "main_at_ns"},
+                 {"_qapplication_ms", "main_at_ns", "app_at_ns"},
+                 {"_form_ms", "app_at_ns", "form_at_ns"},
+                 {"_first_paint_ms", "form_at_ns", "painted_at_ns"}};
+    for (const auto &p : parts)
+      Figure((prefix + p.part).c_str(),
+             MedianOf(runs, [&](const Values &v) { return (v.at(p.to) - v.at(p.from)) / 1e6; }), "ms");
+    if (withMemory)
+      Figure("rss_after_startup_mb", MedianOf(runs, [](const Values &v) { return v.at("rss_kb") / 1024; }), "MB");
+  }
+
+  void Throughput() {
+    std::fprintf(stderr, "rq735-bench: TComm throughput, %d runs of %zu bytes each way\n", o_.runs, o_.child.bytes);
+    const auto runs = Run("throughput", o_.runs, false);
+    if (runs.empty()) return;
+    const double wire = o_.child.baud / 10.0;  // 8 data bits with start and stop bit
+    const double rx = MedianOf(runs, [](const Values &v) { return v.at("rx_bytes_per_s"); });
+    const double tx = MedianOf(runs, [](const Values &v) { return v.at("tx_bytes_per_s"); });
+    int damaged = 0;
+    for (const Values &v : runs) damaged += (v.at("rx_intact") != 1) + (v.at("tx_intact") != 1);
+    Figure("tcomm_rx_bytes_per_s", rx, "B/s");
+    Figure("tcomm_tx_bytes_per_s", tx, "B/s");
+    Figure("wire_rate_bytes_per_s", wire, "B/s");
+    Figure("tcomm_rx_over_wire", rx / wire, "x");
+    Figure("tcomm_tx_over_wire", tx / wire, "x");
+    Figure("tcomm_transfers_damaged", damaged, "count");
+  }
+
+  void Latency() {
+    std::fprintf(stderr, "rq735-bench: reply latency, %d runs of %d exchanges\n", o_.runs, o_.child.samples);
+    const auto runs = Run("latency", o_.runs, false);
+    if (runs.empty()) return;
+    Figure("reply_shown_latency_ms", MedianOf(runs, [](const Values &v) { return v.at("shown_ms"); }), "ms");
+    Figure("reply_parsed_latency_ms", MedianOf(runs, [](const Values &v) { return v.at("parsed_ms"); }), "ms");
+  }
+
+  // Idle and memory processes mostly wait, so they run side by side.
+  void IdleAndMemory(bool idle, bool memory) {
+    std::fprintf(stderr, "rq735-bench:%s%s, %d runs side by side\n", idle ? " idle cost;" : "",
+                 memory ? (" memory over " + std::to_string(o_.child.cycles) + " cycles").c_str() : "", o_.runs);
+    std::vector<std::string> args;
+    const std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen"};
+    // Start both groups before collecting either.
+    std::vector<bench::Child> idleChildren, memoryChildren;
+    auto start = [&](const char *mode, std::vector<bench::Child> *into) {
+      for (int i = 0; i < o_.runs; ++i) {
+        bench::Child c = bench::Spawn(self_,
+                                      {"--child", mode, "--cycles", std::to_string(o_.child.cycles),
+                                       "--idle-seconds", std::to_string(o_.child.idleSeconds), "--sim",
+                                       o_.child.simPath},
+                                      env);
+        if (c.pid > 0) into->push_back(c);
+      }
+    };
+    if (idle) start("idle", &idleChildren);
+    if (memory) start("memory", &memoryChildren);
+    auto collect = [](std::vector<bench::Child> &children, const char *mode) {
+      std::vector<Values> results;
+      for (bench::Child &c : children) {
+        Values v = bench::Collect(c);
+        if (v["exit_status"] != 0)
+          std::fprintf(stderr, "rq735-bench: a %s run failed (status %g)\n", mode, v["exit_status"]);
+        else
+          results.push_back(v);
+      }
+      return results;
+    };
+    const auto idleRuns = collect(idleChildren, "idle");
+    if (!idleRuns.empty()) {
+      Figure("idle_cpu_ms", MedianOf(idleRuns, [](const Values &v) { return v.at("idle_cpu_ms"); }), "ms");
+      Figure("idle_seconds", o_.child.idleSeconds, "s");
+    }
+    const auto memoryRuns = collect(memoryChildren, "memory");
+    if (!memoryRuns.empty()) {
+      Figure("memory_cycles", o_.child.cycles, "cycles");
+      Figure("rss_before_cycles_mb", MedianOf(memoryRuns, [](const Values &v) { return v.at("rss_startup_kb") / 1024; }),
+             "MB");
+      Figure("rss_after_100_cycles_mb", MedianOf(memoryRuns, [](const Values &v) { return v.at("rss_100_kb") / 1024; }),
+             "MB");
+      Figure("rss_after_all_cycles_mb", MedianOf(memoryRuns, [](const Values &v) { return v.at("rss_end_kb") / 1024; }),
+             "MB");
+      Figure("rss_growth_100_to_all_kb",
+             MedianOf(memoryRuns, [](const Values &v) { return v.at("rss_end_kb") - v.at("rss_100_kb"); }), "kB");
+      Figure("failed_cycles", MedianOf(memoryRuns, [](const Values &v) { return v.at("failed_cycles"); }), "count");
+    }
+  }
+
+ private:
+  std::string self_;
+  Options o_;
+};
+
+std::string SelfPath(const char *argv0) {
+  char buffer[4096];
+  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n > 0) return std::string(buffer, static_cast<size_t>(n));
+  return argv0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  Options options;
+  options.child.simPath = RQ735_SIM_PATH;
+  std::string mode;
+  if (!ParseOptions(argc, argv, &options, &mode)) {
+    Usage(stderr);
+    return 2;
+  }
+  if (!mode.empty()) {
+    // Qt sees only the program name: the benchmark's own options are not its business.
+    int qtArgc = 1;
+    return bench::RunChild(mode, qtArgc, argv, options.child);
+  }
+  if (access(options.child.simPath.c_str(), X_OK) != 0) {
+    std::fprintf(stderr, "rq735-bench: no simulator at %s (use --sim)\n", options.child.simPath.c_str());
+    return 2;
+  }
+
+  Parent parent(SelfPath(argv[0]), options);
+  Figure("runs", options.runs, "count");
+  if (parent.Wanted("startup")) {
+    parent.Startup("offscreen", "startup_offscreen_ms", true);
+    if (const char *display = std::getenv("DISPLAY"); display && *display)
+      parent.Startup("xcb", "startup_x11_ms", false);
+    else
+      std::fprintf(stderr, "rq735-bench: DISPLAY is not set; no X11 start-up figure (run under xvfb-run)\n");
+  }
+  if (parent.Wanted("throughput")) parent.Throughput();
+  if (parent.Wanted("latency")) parent.Latency();
+  if (parent.Wanted("idle") || parent.Wanted("memory")) parent.IdleAndMemory(parent.Wanted("idle"), parent.Wanted("memory"));
+  return 0;
+}
