@@ -11,6 +11,7 @@ packages=(
   libgtest-dev googletest
   fonts-dejavu-core
   xvfb xauth
+  clang libclang-rt-14-dev
 )
 
 missing=()
