@@ -145,6 +145,10 @@ class TForm1 : public QMainWindow {
   void SendText(const QByteArray &request);
   // Refuses a text-built request too long for the module.
   QByteArray FactoryRequest(const QByteArray &request);
+  // Empties "Send Buffer:" and "Receive Buffer:" before a request is built.
+  void ClearSendAndReceive();
+  // "QQS#MD:" with the working mode chosen in `modes`: the system page and the MODBUS page both send it.
+  void SendWorkingMode(const QComboBox *modes, const QString &field);
   // Sets the codes and arms Timer3 with the setting interval.
   void Await(int32_t pendingReply, int32_t timeoutKind);
 

@@ -33,6 +33,11 @@ void TForm1::SendFrameAsHex(int length) {
   comm1_->WriteData(CommBuffer + kFrameStart, static_cast<uint16_t>(length));
 }
 
+void TForm1::ClearSendAndReceive() {
+  ui_->Edit8->clear();
+  ui_->Memo10->clear();
+}
+
 void TForm1::Await(int32_t pendingReply, int32_t timeoutKind) {
   PendingReply = pendingReply;
   TimeoutKind = timeoutKind;

@@ -70,8 +70,7 @@ void TForm1::SendHartRequest(const std::vector<uint8_t> &frame, int32_t pendingR
 }
 
 void TForm1::Button20Click() {
-  ui_->Edit8->clear();
-  ui_->Memo10->clear();
+  ClearSendAndReceive();
   const QByteArray text = ui_->Edit10->text().toLatin1();
   const HexPairs body = ParseHexPairs(std::string_view(text.constData(), static_cast<size_t>(text.size())), 15);
   if (body.error == HexPairsError::NoSeparator) {
@@ -87,8 +86,7 @@ void TForm1::Button20Click() {
 }
 
 void TForm1::Button7Click() {
-  ui_->Edit8->clear();
-  ui_->Memo10->clear();
+  ClearSendAndReceive();
   for (QLineEdit *e : {ui_->Edit28, ui_->Edit29, ui_->Edit31, ui_->Edit32}) e->clear();
   const int preambles = PreambleCount(4);
   const int address = PositionOf(ui_->ComboBox30, QStringLiteral("HART Address"));
@@ -98,16 +96,14 @@ void TForm1::Button7Click() {
 }
 
 void TForm1::Button16Click() {
-  ui_->Edit8->clear();
-  ui_->Memo10->clear();
+  ClearSendAndReceive();
   const int preambles = PreambleCount(8);
   SendHartRequest(HartLongFrame(preambles, MasterFlag(), StoredIdentity(), 0x03), 103);
 }
 
 void TForm1::Button14Click() {
   comm1_->SetRtsControl(TRtsControl::RtsEnable);
-  ui_->Edit8->clear();
-  ui_->Memo10->clear();
+  ClearSendAndReceive();
   const int preambles = PreambleCount(9);
   const int address = PositionOf(ui_->ComboBox27, QStringLiteral("HART Address Configuration"));
   SendHartRequest(

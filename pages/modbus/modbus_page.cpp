@@ -36,14 +36,9 @@ int SelectedPosition(const QComboBox *combo, const QString &field) {
   return index;
 }
 
-void StartRequest(Ui::TForm1 &ui) {
-  ui.Edit8->clear();
-  ui.Memo10->clear();
-}
-
 // Sends the MODBUS parameter query for the selected meter.
 void SendParameterQuery(TForm1 &form) {
-  StartRequest(*form.ui());
+  form.ClearSendAndReceive();
   int at = Put(form.CommBuffer, F, "QQQ#QQ");
   at = Put(form.CommBuffer, at, DeviceDigit(*form.ui()));
   at = Put(form.CommBuffer, at, "#");
@@ -66,7 +61,7 @@ void ResetCustomParsing(Ui::TForm1 &ui, bool withAddressBits) {
 // The custom read command setting of command "1" (Edit4, ComboBox28) or "2" (Edit5, ComboBox29).
 void SendCustomCommand(TForm1 &form, char command, const QLineEdit *bytesBox, const QComboBox *switchBox) {
   Ui::TForm1 &ui = *form.ui();
-  StartRequest(ui);
+  form.ClearSendAndReceive();
   const HexPairs parsed = ParseHexPairs(bytesBox->text().toLatin1().toStdString(), 14);
   if (parsed.error == HexPairsError::NoSeparator) return ShowMessage(QStringLiteral("NO SPACK"));
   if (parsed.error == HexPairsError::BadCharacter) return ShowMessage(QStringLiteral("Data eeore!"));
@@ -212,7 +207,7 @@ void TForm1::ParseModbusParameterReply() {
 // Meter profile and data format settings
 
 void TForm1::Button10Click() {
-  StartRequest(*ui_);
+  ClearSendAndReceive();
   int at = Put(CommBuffer, F, "QQS#HART");
   at = Put(CommBuffer, at, DeviceDigit(*ui_));
   at = Put(CommBuffer, at, ":");
@@ -232,7 +227,7 @@ void TForm1::Button10Click() {
 }
 
 void TForm1::Button21Click() {
-  StartRequest(*ui_);
+  ClearSendAndReceive();
   int at = Put(CommBuffer, F, "QQS#DFOT");
   at = Put(CommBuffer, at, DeviceDigit(*ui_));
   at = Put(CommBuffer, at, ":");
@@ -248,17 +243,10 @@ void TForm1::Button21Click() {
   Await(200, 3);
 }
 
-void TForm1::Button22Click() {
-  StartRequest(*ui_);
-  int at = Put(CommBuffer, F, "QQS#MD:");
-  at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox14, QStringLiteral("Module Operation Mode")));
-  at = Put(CommBuffer, at, "#");
-  SendFrameAsText(at - F);
-  Await(200, 3);
-}
+void TForm1::Button22Click() { SendWorkingMode(ui_->ComboBox14, QStringLiteral("Module Operation Mode")); }
 
 void TForm1::Button2Click() {
-  StartRequest(*ui_);
+  ClearSendAndReceive();
   int at = Put(CommBuffer, F, "QQS#FMW:");
   at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox18, QStringLiteral("Variable 1 Coefficient")));
   at = Put(CommBuffer, at, ",");
@@ -296,7 +284,7 @@ void TForm1::Button17Click() { SendCustomCommand(*this, '1', ui_->Edit4, ui_->Co
 void TForm1::Button18Click() { SendCustomCommand(*this, '2', ui_->Edit5, ui_->ComboBox29); }
 
 void TForm1::Button12Click() {
-  StartRequest(*ui_);
+  ClearSendAndReceive();
   int at = Put(CommBuffer, F, "QQS#MDBS");
   at = Put(CommBuffer, at, DeviceDigit(*ui_));
   at = Put(CommBuffer, at, ":");
@@ -326,7 +314,7 @@ void TForm1::Button12Click() {
 // MODBUS RTU test and IEEE-754 calculator
 
 void TForm1::Button4Click() {
-  StartRequest(*ui_);
+  ClearSendAndReceive();
   // Only the low byte of each number is used.
   CommBuffer[F + 0] = static_cast<uint8_t>(TextToIntOf(ui_->Edit18->text()) & 0xFF);
   CommBuffer[F + 1] = 0x03;  // Read Holding Registers

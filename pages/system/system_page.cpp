@@ -91,15 +91,13 @@ bool TForm1::SystemPageKeyPress(QObject *watched, QKeyEvent *event) {
 // Queries
 
 void TForm1::Button23Click() {
-  ui_->Edit8->clear();
-  ui_->Memo10->clear();
+  ClearSendAndReceive();
   SendFrameAsText(Put(CommBuffer, F, "QQQ#QX#") - F);
   Await(202, 2);
 }
 
 void TForm1::Button6Click() {
-  ui_->Edit8->clear();
-  ui_->Memo10->clear();
+  ClearSendAndReceive();
   SendFrameAsText(Put(CommBuffer, F, "QQQ#QV#") - F);
   Await(201, 1);
 }
@@ -107,8 +105,7 @@ void TForm1::Button6Click() {
 // Settings
 
 void TForm1::Button29Click() {
-  ui_->Edit8->clear();
-  ui_->Memo10->clear();
+  ClearSendAndReceive();
   int at = Put(CommBuffer, F, "QQS#ADR:");
   WriteThreeDigits(CommBuffer + at, TextToIntOf(ui_->Edit14->text()), QStringLiteral("MODBUS slave address"));
   at = Put(CommBuffer, at + 3, "#");
@@ -116,19 +113,19 @@ void TForm1::Button29Click() {
   Await(200, 3);
 }
 
-void TForm1::Button24Click() {
-  ui_->Edit8->clear();
-  ui_->Memo10->clear();
+void TForm1::SendWorkingMode(const QComboBox *modes, const QString &field) {
+  ClearSendAndReceive();
   int at = Put(CommBuffer, F, "QQS#MD:");
-  at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox7, QStringLiteral("Module working mode")));
+  at = Put(CommBuffer, at, IndexDigitOf(modes, field));
   at = Put(CommBuffer, at, "#");
   SendFrameAsText(at - F);
   Await(200, 3);
 }
 
+void TForm1::Button24Click() { SendWorkingMode(ui_->ComboBox7, QStringLiteral("Module working mode")); }
+
 void TForm1::Button15Click() {
-  ui_->Edit8->clear();
-  ui_->Memo10->clear();
+  ClearSendAndReceive();
   int at = Put(CommBuffer, F, "QQS#XY:");
   at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox12, QStringLiteral("RS485A Data Return Time")));
   at = Put(CommBuffer, at, "#");
@@ -137,8 +134,7 @@ void TForm1::Button15Click() {
 }
 
 void TForm1::Button27Click() {
-  ui_->Edit8->clear();
-  ui_->Memo10->clear();
+  ClearSendAndReceive();
   int at = Put(CommBuffer, F, "QQS#JTM:");
   WriteThreeDigits(CommBuffer + at, TextToIntOf(ui_->Edit6->text()),
                    QStringLiteral("HART instrument communication interval time"));
@@ -148,8 +144,7 @@ void TForm1::Button27Click() {
 }
 
 void TForm1::Button9Click() {
-  ui_->Edit8->clear();
-  ui_->Memo10->clear();
+  ClearSendAndReceive();
   int at = Put(CommBuffer, F, "QQS#BA2:");
   at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox8, QStringLiteral("RS485 Baud Rate")));
   at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox9, QStringLiteral("RS485 Parity")));
@@ -162,8 +157,7 @@ void TForm1::Button9Click() {
 }
 
 void TForm1::Button30Click() {
-  ui_->Edit8->clear();
-  ui_->Memo10->clear();
+  ClearSendAndReceive();
   SendFrameAsText(Put(CommBuffer, F, "QQS#RESET#") - F);
   Await(200, 3);
 }
@@ -239,8 +233,7 @@ void TForm1::Button60Click() {
 }
 
 void TForm1::Button8Click() {
-  ui_->Edit8->clear();
-  ui_->Memo10->clear();
+  ClearSendAndReceive();
   SendFrameAsText(Put(CommBuffer, F, "QQQ#QVAL#") - F);
   Await(1001, 1);
 }
