@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 
+#include <algorithm>
 #include <cstring>
 
 #include "protocol/config_frame.h"
@@ -116,4 +117,12 @@ int Put(uint8_t *buffer, int at, uint8_t byte) {
 char LocaleDecimalPoint() {
   const QString point = QLocale().decimalPoint();
   return point.size() == 1 && point.at(0).unicode() < 128 ? static_cast<char>(point.at(0).unicode()) : '.';
+}
+
+QPoint PlaceInside(const QRect &window, const QRect &area) {
+  auto along = [](int at, int size, int from, int length) {
+    return std::max(from, std::min(at, from + length - size));
+  };
+  return {along(window.x(), window.width(), area.x(), area.width()),
+          along(window.y(), window.height(), area.y(), area.height())};
 }

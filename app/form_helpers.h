@@ -2,6 +2,8 @@
 // boxes, the general error display, and the refusal of values that do not fit their encoding.
 #pragma once
 
+#include <QPoint>
+#include <QRect>
 #include <QString>
 
 #include <cstdint>
@@ -53,3 +55,7 @@ int Put(uint8_t *buffer, int at, uint8_t byte);
 
 // The decimal separator of the user's locale, as one character ('.' when it is not ASCII).
 char LocaleDecimalPoint();
+
+// Where a window of `window`'s size and place shows whole inside `area`: its own place when it fits,
+// otherwise moved in just far enough, and to the area's top-left corner when it is larger.
+QPoint PlaceInside(const QRect &window, const QRect &area);

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
 
 #include "app/form_helpers.h"
@@ -22,8 +23,9 @@ TForm1::TForm1(QWidget *parent)
       comm1_(std::make_unique<TComm>()) {
   ui_->setupUi(this);
   // What the form file cannot say: the stored position, and unit lists without a selected item
-  // that still show a text.
+  // that still show a text. A screen too small for the stored position gets the window whole.
   move(411, 174);
+  if (const QScreen *s = screen()) move(PlaceInside(geometry(), s->availableGeometry()));
   for (QComboBox *c : {ui_->ComboBox3, ui_->ComboBox31, ui_->ComboBox32, ui_->ComboBox33})
     c->setEditText(QStringLiteral("inH20 "));
 

@@ -34,6 +34,17 @@ TEST(Selections, OutOfListIndexesLeaveNoSelectionAndNoText) {
   EXPECT_EQ(ItemIndex(&fixed), -1);
 }
 
+TEST(WindowPlace, TheStoredPlaceIsKeptWhereTheScreenHoldsTheWindow) {
+  const QRect stored(411, 174, 1093, 651);
+  EXPECT_EQ(PlaceInside(stored, QRect(0, 0, 1920, 1050)), QPoint(411, 174));
+  // A laptop screen: moved in just enough on both axes.
+  EXPECT_EQ(PlaceInside(stored, QRect(0, 0, 1366, 738)), QPoint(273, 87));
+  // A second screen to the right of the first, with a panel at its top.
+  EXPECT_EQ(PlaceInside(stored, QRect(1920, 30, 1280, 994)), QPoint(1920, 174));
+  // Larger than the screen: the top-left corner stays reachable.
+  EXPECT_EQ(PlaceInside(stored, QRect(0, 24, 800, 576)), QPoint(0, 24));
+}
+
 TEST(ErrorDisplay, AddsAFullStopOnlyAfterCharactersThatSortAfterIt) {
   EXPECT_EQ(ErrorDisplayText("Error opening serial port"), "Error opening serial port.");
   EXPECT_EQ(ErrorDisplayText("'' is not a valid integer value"), "'' is not a valid integer value.");
