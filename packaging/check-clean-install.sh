@@ -7,8 +7,8 @@
 #   - starts rq735 on an X server inside that system, waits for its window and saves a picture of it
 #     to build-clean-root/clean-install.png,
 #   - removes the package and checks that none of its files stay behind.
-# Needs root (debootstrap and chroot) and Debian's package servers. Takes a few minutes the first
-# time, when the base system is made; about a minute after that.
+# Needs root (debootstrap and chroot) and Debian's package servers. Besides building the package, takes
+# about 2 minutes the first time, when the base system is made, and 1.5 after that.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 work="${RQ735_CLEAN_ROOT:-$root/build-clean-root}"
