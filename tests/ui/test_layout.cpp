@@ -7,12 +7,14 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTabBar>
 #include <QTabWidget>
 
+#include <cmath>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -142,6 +144,26 @@ TEST_F(LayoutTest, NoTextIsCutOff) {
   }
   for (QComboBox *c : form_.findChildren<QComboBox *>())
     EXPECT_GE(c->height(), c->minimumSizeHint().height()) << Describe(c).toStdString();
+}
+
+// Whatever the screen's pixel ratio (this test also runs at 1.5 and 2), each picture fills its
+// place at the screen's resolution: not larger than its label, and scaled up smoothly beforehand
+// when its file has fewer pixels than the screen needs rather than stretched blockily at paint.
+TEST_F(LayoutTest, PicturesFollowTheScreensPixelRatio) {
+  const qreal ratio = form_.devicePixelRatioF();
+  for (const char *name : {"Image1", "Image7", "Image2"}) {
+    auto *label = ui::Find<QLabel>(&form_, name);
+    ASSERT_NE(label, nullptr);
+    const QPixmap pixmap = label->pixmap();
+    ASSERT_FALSE(pixmap.isNull()) << name;
+    const QSizeF shown = pixmap.deviceIndependentSize();
+    EXPECT_LE(shown.width(), label->width() + 0.5) << name;
+    EXPECT_LE(shown.height(), label->height() + 0.5) << name;
+    EXPECT_GE(pixmap.devicePixelRatio(), ratio - 0.01) << name;
+    EXPECT_TRUE(pixmap.width() >= std::floor(label->width() * ratio) ||
+                pixmap.height() >= std::floor(label->height() * ratio))
+        << name << ": " << pixmap.width() << "x" << pixmap.height() << " pixels at ratio " << ratio;
+  }
 }
 
 }  // namespace
