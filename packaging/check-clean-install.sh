@@ -2,7 +2,8 @@
 # Checks the .deb the way a field engineer's fresh machine would meet it: builds the package, makes
 # a minimal Debian system with debootstrap (kept in build-clean-root/base and copied afresh for each
 # check), installs the package there with apt-get, which must bring every library it needs, and then
-#   - checks that every library of rq735 and rq735-sim resolves and the menu entry and icons are in place,
+#   - checks that every library of rq735 and rq735-sim resolves and the menu entry (validated) and the
+#     icons are in place,
 #   - starts rq735-sim and reads the port it prints,
 #   - starts rq735 on an X server inside that system, waits for its window and saves a picture of it
 #     to build-clean-root/clean-install.png,
@@ -84,9 +85,13 @@ case "$sim_line" in
   *) say "FAILED: rq735-sim printed '$sim_line'"; exit 1 ;;
 esac
 
-# An X server and the tools to find and picture the window; they come after the check that the
-# package alone brought every library.
-inside apt-get install -y -qq --no-install-recommends xvfb xauth xdotool imagemagick >&2
+# An X server, the tools to find and picture the window and the menu-entry checker; they come after
+# the check that the package alone brought every library.
+inside apt-get install -y -qq --no-install-recommends xvfb xauth xdotool imagemagick desktop-file-utils >&2
+if ! inside desktop-file-validate /usr/share/applications/rq735.desktop >&2; then
+  say "FAILED: the menu entry does not pass desktop-file-validate"
+  exit 1
+fi
 cat >"$trial/tmp/start-window.sh" <<'EOF'
 #!/bin/sh
 rq735 &
