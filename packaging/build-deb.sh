@@ -12,6 +12,6 @@ if ! command -v dpkg-shlibdeps >/dev/null; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends dpkg-dev
 fi
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DRQ735_BUILD_TESTS=OFF -DRQ735_BUILD_BENCH=OFF >&2
-cmake --build "$build" -j"$(nproc)" --target rq735 rq735-sim >&2
+cmake --build "$build" -j"$(nproc)" --target rq735 rq735-sim rq735_docs >&2
 (cd "$build" && cpack -G DEB >&2)
 ls -t "$build"/rq735_*.deb | head -n 1
