@@ -78,6 +78,8 @@ for file in /usr/share/applications/rq735.desktop /usr/share/icons/hicolor/scala
   [ -f "$trial$file" ] || { say "FAILED: $file is missing"; exit 1; }
 done
 
+say "installed: $(inside rq735 --version), $(inside rq735-sim --version)"
+
 # An X server, the tools to find and picture the window and the menu-entry checker; they come after
 # the check that the package alone brought every library.
 inside apt-get install -y -qq --no-install-recommends xvfb xauth xdotool imagemagick desktop-file-utils >&2

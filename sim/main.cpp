@@ -44,7 +44,7 @@ struct Options {
 
 void PrintUsage(FILE *out) {
   std::fprintf(out,
-               "usage: rq735-sim [--quiet] [--no-publish] [--frozen] [-v]\n"
+               "usage: rq735-sim [--quiet] [--no-publish] [--frozen] [-v] [--version]\n"
                "Simulates an RQ735 converter module, with a HART instrument behind it, on a\n"
                "pseudo-terminal.\n"
                "  --quiet       print only the port line\n"
@@ -115,6 +115,9 @@ int main(int argc, char **argv) {
       options.trace = true;
     } else if (arg == "--help" || arg == "-h") {
       PrintUsage(stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::printf("rq735-sim %s\n", RQ735_VERSION);
       return 0;
     } else {
       std::fprintf(stderr, "rq735-sim: unknown option %s\n", arg.c_str());

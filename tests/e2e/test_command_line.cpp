@@ -1,0 +1,45 @@
+// Both programs as a shell runs them: --version and --help answer without a display.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+};
+
+// Runs `command` with no display to connect to and X11 asked for, so that a program which built
+// its QApplication first would fail.
+Outcome Shell(const std::string &command) {
+  Outcome run;
+  FILE *p = popen(("env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb " + command + " 2>/dev/null").c_str(), "r");
+  if (!p) return run;
+  char chunk[256];
+  size_t n;
+  while ((n = fread(chunk, 1, sizeof chunk, p)) > 0) run.out.append(chunk, n);
+  const int status = pclose(p);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+TEST(CommandLine, VersionAndHelpNeedNoDisplay) {
+  Outcome r = Shell(std::string(RQ735_APP_PATH) + " --version");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "rq735 " RQ735_VERSION "\n");
+  r = Shell(std::string(RQ735_APP_PATH) + " --help");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("usage: rq735", 0), 0u) << r.out;
+
+  r = Shell(std::string(RQ735_SIM_PATH) + " --version");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "rq735-sim " RQ735_VERSION "\n");
+  r = Shell(std::string(RQ735_SIM_PATH) + " --bogus");
+  EXPECT_EQ(r.status, 2);
+}
+
+}  // namespace
