@@ -114,10 +114,7 @@ int Put(uint8_t *buffer, int at, uint8_t byte) {
   return at + 1;
 }
 
-char LocaleDecimalPoint() {
-  const QString point = QLocale().decimalPoint();
-  return point.size() == 1 && point.at(0).unicode() < 128 ? static_cast<char>(point.at(0).unicode()) : '.';
-}
+std::string LocaleDecimalPoint() { return QLocale().decimalPoint().toStdString(); }
 
 QPoint PlaceInside(const QRect &window, const QRect &area) {
   auto along = [](int at, int size, int from, int length) {

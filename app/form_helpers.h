@@ -53,8 +53,8 @@ int32_t TextToIntOf(const QString &text);
 int Put(uint8_t *buffer, int at, const char *text);
 int Put(uint8_t *buffer, int at, uint8_t byte);
 
-// The decimal separator of the user's locale, as one character ('.' when it is not ASCII).
-char LocaleDecimalPoint();
+// The decimal separator of the user's locale, as UTF-8 text.
+std::string LocaleDecimalPoint();
 
 // Where a window of `window`'s size and place shows whole inside `area`: its own place when it fits,
 // otherwise moved in just far enough, and to the area's top-left corner when it is larger.

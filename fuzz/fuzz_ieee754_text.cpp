@@ -32,7 +32,7 @@ size_t SignificantDigits(const std::string &s) {
 }
 
 // The general format read back: the value it stands for, to single precision.
-void CheckFormat(std::string_view text, float value, char point) {
+void CheckFormat(std::string_view text, float value, const std::string &point) {
   const std::string out = FormatGeneral(static_cast<double>(value), point);
   if (std::isnan(value)) {
     if (out != (std::signbit(value) ? "-NAN" : "NAN")) Fail(text, "NaN shown as " + out);
@@ -44,13 +44,13 @@ void CheckFormat(std::string_view text, float value, char point) {
   }
   if (SignificantDigits(out) > 15) Fail(text, "more than 15 significant digits: " + out);
   std::string readable = out;
-  for (char &c : readable)
-    if (c == point) c = '.';
+  if (const size_t at = readable.find(point); at != std::string::npos) readable.replace(at, point.size(), ".");
   char *end = nullptr;
   const double back = std::strtod(readable.c_str(), &end);
   if (end != readable.c_str() + readable.size() || static_cast<float>(back) != value)
     Fail(text, "\"" + out + "\" does not read back as the value");
-  if (CutTo(out, 10).size() > 10) Fail(text, "cut text too long");
+  const std::string cut = CutTo(out, 10);
+  if (out.compare(0, cut.size(), cut) != 0 || cut.size() > 10 + point.size() - 1) Fail(text, "cut text wrong: " + cut);
 }
 
 }  // namespace
@@ -75,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                             uint32_t{parsed.bytes[2]} << 8 | parsed.bytes[3];
   if (bits != expected) Fail(text, "value is not the typed bit pattern");
 
-  CheckFormat(text, parsed.value, '.');
-  CheckFormat(text, parsed.value, ',');
+  CheckFormat(text, parsed.value, ".");
+  CheckFormat(text, parsed.value, ",");
+  CheckFormat(text, parsed.value, "\u066B");  // the Arabic decimal separator, two bytes
   return 0;
 }

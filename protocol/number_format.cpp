@@ -1,24 +1,27 @@
 #include "protocol/number_format.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
-std::string FormatGeneral(double value, char decimalPoint) {
+std::string FormatGeneral(double value, std::string_view decimalPoint) {
   const std::string sign = std::signbit(value) ? "-" : "";
   if (std::isnan(value)) return sign + "NAN";
   if (std::isinf(value)) return sign + "INF";
   if (value == 0) return "0";
 
-  // 15 significant digits, correctly rounded: "d.dddddddddddddde±x".
+  // 15 significant digits, correctly rounded: "d.dddddddddddddde+xx", whatever the locale.
   char buf[40];
-  std::snprintf(buf, sizeof buf, "%.14e", std::fabs(value));
-  const char *e = std::strchr(buf, 'e');
-  const int exponent = std::atoi(e + 1);
+  const auto written = std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific, 14);
+  const std::string_view text(buf, static_cast<size_t>(written.ptr - buf));
+  const size_t e = text.find('e');
+  std::string_view exponentText = text.substr(e + 1);
+  if (!exponentText.empty() && exponentText.front() == '+') exponentText.remove_prefix(1);
+  int exponent = 0;
+  std::from_chars(exponentText.data(), exponentText.data() + exponentText.size(), exponent);
   std::string digits;
-  for (const char *p = buf; p < e; ++p)
-    if (*p != '.') digits += *p;
+  for (char c : text.substr(0, e))
+    if (c != '.') digits += c;
   while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
 
   std::string out;
@@ -55,4 +58,12 @@ float FloatFromBytes(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3) {
   return f;
 }
 
-std::string CutTo(const std::string &text, size_t length) { return text.substr(0, std::min(length, text.size())); }
+std::string CutTo(const std::string &text, size_t length) {
+  size_t end = 0;
+  for (size_t kept = 0; end < text.size() && kept < length; ++kept) {
+    ++end;
+    // Continuation bytes (10xxxxxx) belong to the character before them.
+    while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
+  }
+  return text.substr(0, end);
+}

@@ -11,6 +11,7 @@ packages=(
   libgtest-dev googletest
   fonts-dejavu-core
   xvfb xauth
+  locales
   clang libclang-rt-14-dev
 )
 

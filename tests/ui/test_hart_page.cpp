@@ -6,6 +6,9 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
+#include <clocale>
+#include <string>
+
 #include "app/main_window.h"
 #include "tests/support/pty_peer.h"
 #include "tests/support/ui_driver.h"
@@ -311,6 +314,34 @@ TEST(HartPage, FirstRequestTimesOutAfterTheStoredSecond) {
   EXPECT_EQ(catcher.Messages()[0].text, "!");
   EXPECT_EQ(Text(&form, "Label68"), "Set timeout!");
   EXPECT_EQ(form.PendingReply, 100);
+}
+
+// Runs once more under a generated de_DE.UTF-8 (tests/CMakeLists.txt), where the C library itself
+// writes "1,25": the digits must not come from it, the separator must come from the user's locale.
+TEST(DecimalComma, ValuesAndCalculatorShowTheUsersSeparator) {
+  if (std::string(std::localeconv()->decimal_point) != ",") {
+    if (qEnvironmentVariableIsSet("RQ735_DECIMAL_COMMA_RUN"))
+      FAIL() << "the C library's numeric locale is " << std::setlocale(LC_NUMERIC, nullptr) << ", not a decimal comma";
+    GTEST_SKIP() << "runs under a decimal-comma locale only";
+  }
+  Page p;
+  QWidget *f = p.form.get();
+  p.Send("Button16");
+  p.Answer(Reply(5, VariablesBody(26, {B({32, 0x41, 0x48, 0x00, 0x00}), B({7, 0x3D, 0xCC, 0xCC, 0xCD}),
+                                      B({19, 0x42, 0xCA, 0xA6, 0x66}), B({57, 0xC0, 0x70, 0x00, 0x00})})));
+  const std::pair<const char *, const char *> shown[] = {
+      {"Edit25", "12,5"}, {"Edit26", "0,1000000"}, {"Edit27", "101,32499"}, {"Edit30", "-3,75"}};
+  const char *copies[] = {"HLabel2", "HLabel3", "HLabel4", "HLabel5"};
+  for (size_t k = 0; k < 4; ++k) {
+    EXPECT_EQ(Text(f, shown[k].first), shown[k].second);
+    EXPECT_EQ(Text(f, copies[k]), shown[k].second);
+  }
+
+  for (const auto &[input, value] : {std::pair{"41 48 00 00", "12,5"}, std::pair{"40 49 0F DB", "3,14159274"}}) {
+    SetText(f, "Edit7", input);
+    Click(f, "Button13");
+    EXPECT_EQ(Text(f, "Edit22"), value) << input;
+  }
 }
 
 }  // namespace

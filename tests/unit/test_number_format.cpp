@@ -63,9 +63,14 @@ TEST(FormatGeneral, SubnormalsAndExtremesOfSinglePrecision) {
 }
 
 TEST(FormatGeneral, UsesTheGivenDecimalSeparator) {
-  EXPECT_EQ(FormatGeneral(12.5, ','), "12,5");
-  EXPECT_EQ(FormatGeneral(1.5e-6, ','), "1,5E-6");
-  EXPECT_EQ(FormatGeneral(0.25, ','), "0,25");
+  EXPECT_EQ(FormatGeneral(12.5, ","), "12,5");
+  EXPECT_EQ(FormatGeneral(1.5e-6, ","), "1,5E-6");
+  EXPECT_EQ(FormatGeneral(0.25, ","), "0,25");
+  // A separator of several bytes is kept whole, and the cut counts it as one character.
+  const std::string arabic = "\u066B";
+  EXPECT_EQ(FormatGeneral(-3.75, arabic), "-3" + arabic + "75");
+  EXPECT_EQ(CutTo(FormatGeneral(FloatFromBytes(0x3D, 0xCC, 0xCC, 0xCD), arabic), 9), "0" + arabic + "1000000");
+  EXPECT_EQ(CutTo("1" + arabic, 1), "1");
 }
 
 }  // namespace
