@@ -2,7 +2,6 @@
 
 #include <QComboBox>
 #include <QEvent>
-#include <QKeyEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -63,7 +62,7 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event) {
     RunHandler([this] { Label74DblClick(); });
     return true;
   }
-  if (event->type() == QEvent::KeyPress && SystemPageKeyPress(watched, static_cast<QKeyEvent *>(event))) return true;
+  if (SystemPageFilterTyping(watched, event)) return true;
   return QMainWindow::eventFilter(watched, event);
 }
 

@@ -22,7 +22,6 @@ class TForm1;
 }
 
 class QComboBox;
-class QKeyEvent;
 
 class TForm1 : public QMainWindow {
   Q_OBJECT
@@ -171,7 +170,7 @@ class TForm1 : public QMainWindow {
     connect(sender, signal, this, Guarded(handler));
   }
   void ConnectWindowHandlers();
-  bool SystemPageKeyPress(QObject *watched, QKeyEvent *event);
+  bool SystemPageFilterTyping(QObject *watched, QEvent *event);
   void ConnectSystemPage();
   void ConnectHartPage();
   void ConnectModbusPage();

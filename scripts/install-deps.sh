@@ -10,7 +10,7 @@ packages=(
   libmodbus-dev
   libgtest-dev googletest
   fonts-dejavu-core
-  xvfb xauth
+  xvfb xauth libxtst-dev
   locales
   clang libclang-rt-14-dev
 )

@@ -2,11 +2,13 @@
 // cut-off, LSD and coefficient factory commands, the board data, and the key filters of the
 // number boxes.
 #include <QComboBox>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include <algorithm>
 
 #include "app/main_window.h"
 #include "protocol/config_frame.h"
@@ -65,7 +67,10 @@ void TForm1::ConnectSystemPage() {
     box->installEventFilter(this);
 }
 
-bool TForm1::SystemPageKeyPress(QObject *watched, QKeyEvent *event) {
+// Typed text reaches the seven number boxes only through their filters: key presses and text
+// committed by an input method. Keys that type nothing printable (Tab, Delete, Return, Escape,
+// arrows, shortcuts) keep their normal meaning; Backspace always passes.
+bool TForm1::SystemPageFilterTyping(QObject *watched, QEvent *event) {
   using KeyHandler = void (TForm1::*)(char &);
   static const std::pair<const char *, KeyHandler> kFilters[] = {
       {"AD1H", &TForm1::AD1HKeyPress},     {"AD1L", &TForm1::AD1LKeyPress},
@@ -73,19 +78,40 @@ bool TForm1::SystemPageKeyPress(QObject *watched, QKeyEvent *event) {
       {"PUSET3", &TForm1::PUSET3KeyPress}, {"PUSET1XIAO", &TForm1::PUSET1XIAOKeyPress},
       {"Edit3", &TForm1::Edit3KeyPress},
   };
-  for (const auto &[name, handler] : kFilters) {
-    if (watched->objectName() != QLatin1String(name)) continue;
-    // Keys that type nothing (arrows, Delete, ...) are not characters and pass untouched.
-    const QString text = event->key() == Qt::Key_Backspace ? QString(QChar(kBackspace)) : event->text();
-    if (text.isEmpty()) return false;
-    for (QChar ch : text) {
-      char key = ch.unicode() < 128 ? static_cast<char>(ch.unicode()) : '\0';
-      (this->*handler)(key);
-      if (key == 0) return true;  // dropped
-    }
+  auto *box = qobject_cast<QLineEdit *>(watched);
+  if (box == nullptr) return false;
+  const auto filter = std::find_if(std::begin(kFilters), std::end(kFilters),
+                                   [&](const auto &f) { return box->objectName() == QLatin1String(f.first); });
+  if (filter == std::end(kFilters)) return false;
+
+  QString typed;
+  if (event->type() == QEvent::KeyPress) {
+    const auto *key = static_cast<QKeyEvent *>(event);
+    if (key->key() == Qt::Key_Backspace) return false;
+    typed = key->text();
+  } else if (event->type() == QEvent::InputMethod) {
+    typed = static_cast<QInputMethodEvent *>(event)->commitString();
+  } else {
     return false;
   }
-  return false;
+  if (std::none_of(typed.begin(), typed.end(), [](QChar c) { return c.isPrint(); })) return false;
+
+  // One character as the box takes it natively; several (a compose sequence, an input-method
+  // commit) one at a time, so that each is filtered against the text as it grows.
+  auto accepted = [&](QChar ch) {
+    char key = ch.isPrint() && ch.unicode() < 128 ? static_cast<char>(ch.unicode()) : '\0';
+    if (key != '\0') (this->*(filter->second))(key);
+    return key != '\0';
+  };
+  if (typed.size() == 1 && event->type() == QEvent::KeyPress) return !accepted(typed.front());
+  for (QChar ch : typed)
+    if (accepted(ch)) box->insert(QString(ch));
+  if (event->type() == QEvent::InputMethod) {
+    auto *im = static_cast<QInputMethodEvent *>(event);
+    im->setCommitString(QString());  // committed above; the box still takes the pre-edit text
+    return false;
+  }
+  return true;
 }
 
 // Queries

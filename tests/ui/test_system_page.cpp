@@ -1,6 +1,7 @@
 // The "System Parameters" page driven as a user would, with a pseudo-terminal as the module.
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -329,6 +330,48 @@ TEST(SystemPage, KeyFiltersTakeOnlyTheirCharactersUpToTheirWidth) {
   // Text set other than by typing is not filtered.
   edit3->setText("abc123");
   EXPECT_EQ(edit3->text(), "abc123");
+}
+
+// Keys as the X11 and Wayland back ends deliver them: with their key code and the text they carry.
+TEST(SystemPage, EditingKeysPassTheFiltersAndTypedTextIsFilteredAsItGrows) {
+  TForm1 form;
+  form.show();
+  QApplication::setActiveWindow(&form);
+  auto press = [](QLineEdit *box, int key, const QString &text) {
+    QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QApplication::sendEvent(box, &event);
+    return event.isAccepted();
+  };
+  for (const char *name : {"AD1H", "AD1L", "AD1LD", "Edit2", "PUSET3", "PUSET1XIAO", "Edit3"}) {
+    SCOPED_TRACE(name);
+    auto *box = Find<QLineEdit>(&form, name);
+    box->setText("123");
+    box->setCursorPosition(0);
+    press(box, Qt::Key_Delete, "\x7f");
+    EXPECT_EQ(box->text(), "23");
+    int returns = 0;
+    const auto connection = QObject::connect(box, &QLineEdit::returnPressed, [&] { ++returns; });
+    press(box, Qt::Key_Return, "\r");
+    QObject::disconnect(connection);
+    EXPECT_EQ(returns, 1);
+    EXPECT_FALSE(press(box, Qt::Key_Escape, "\x1b")) << "the box passes Escape on to the window";
+    box->setFocus();
+    press(box, Qt::Key_Tab, "\t");
+    EXPECT_NE(QApplication::focusWidget(), box) << "Tab leaves the box";
+    EXPECT_EQ(box->text(), "23");
+  }
+
+  // Several characters at once (a compose sequence, an input-method commit): each is filtered
+  // against the text as it grows.
+  auto *starting = Find<QLineEdit>(&form, "AD1LD");
+  starting->setText("1234");
+  press(starting, 0, "56");
+  EXPECT_EQ(starting->text(), "12345");
+  starting->setText("12");
+  QInputMethodEvent commit;
+  commit.setCommitString("5a-67");
+  QApplication::sendEvent(starting, &commit);
+  EXPECT_EQ(starting->text(), "125-6");
 }
 
 TEST(SystemPage, SerialSettingsCloseThePortAt2sAndTheTimeoutFollowsAt3s) {
