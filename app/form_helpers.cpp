@@ -11,6 +11,8 @@
 
 #include "protocol/config_frame.h"
 #include "protocol/int_text.h"
+#include "serial/open_failure.h"
+#include "serial/tcomm.h"
 
 namespace {
 const QString kTitle = QStringLiteral("RQ735");
@@ -43,15 +45,18 @@ QString ErrorDisplayText(const QString &message) {
   return message;
 }
 
-void ShowErrorBox(const QString &message) {
+void ShowErrorBox(const QString &message, const QString &informative) {
   QMessageBox box(QMessageBox::Critical, kTitle, ErrorDisplayText(message), QMessageBox::Ok,
                   QApplication::activeWindow());
+  box.setInformativeText(informative);
   box.exec();
 }
 
 void RunHandler(const std::function<void()> &handler) {
   try {
     handler();
+  } catch (const ECommsError &e) {
+    ShowErrorBox(QString::fromUtf8(e.what()), QString::fromStdString(OpenFailureAdvice(e.Error(), e.Device())));
   } catch (const std::exception &e) {
     ShowErrorBox(QString::fromUtf8(e.what()));
   }

@@ -483,14 +483,16 @@ void TComm::OpenPort() {
 
   const std::string path = CommDevicePath(QFile::encodeName(commName_).toStdString());
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) throw ECommsError("Error opening serial port");
+  if (fd < 0) throw ECommsError("Error opening serial port", errno, path);
   if (!isatty(fd)) {
+    const int error = errno;
     ::close(fd);
-    throw ECommsError("File handle is not a comm handle ");
+    throw ECommsError("File handle is not a comm handle ", error, path);
   }
   if (ioctl(fd, TIOCEXCL) != 0) {
+    const int error = errno;
     ::close(fd);
-    throw ECommsError("Error opening serial port");
+    throw ECommsError("Error opening serial port", error, path);
   }
 
   std::unique_ptr<Workers> workers;
@@ -514,15 +516,16 @@ void TComm::OpenPort() {
   w.closeEvent = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   w.writeWake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (w.closeEvent < 0 || w.writeWake < 0) {
+    const int error = errno;
     ReleasePort();
-    throw ECommsError("Unable to create event");
+    throw ECommsError("Unable to create event", error, path);
   }
 
   try {
     w.reader = std::thread([&w] { w.ReadWorker(); });
-  } catch (const std::system_error &) {
+  } catch (const std::system_error &e) {
     ReleasePort();
-    throw ECommsError("Unable to create read thread");
+    throw ECommsError("Unable to create read thread", e.code().value(), path);
   }
 
   serial_icounter_struct probe{};
@@ -540,10 +543,10 @@ void TComm::OpenPort() {
   }
   try {
     w.writer = std::thread([&w] { w.WriteWorker(); });
-  } catch (const std::system_error &) {
+  } catch (const std::system_error &e) {
     StopWorkers();
     ReleasePort();
-    throw ECommsError("Unable to create write thread");
+    throw ECommsError("Unable to create write thread", e.code().value(), path);
   }
 }
 

@@ -14,10 +14,20 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
+// A failure of OpenPort: its message, and the system's error number and the device it concerns
+// (0 and empty where no system call failed).
 class ECommsError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit ECommsError(const std::string &message, int error = 0, std::string device = {})
+      : std::runtime_error(message), error_(error), device_(std::move(device)) {}
+  int Error() const { return error_; }
+  const std::string &Device() const { return device_; }
+
+ private:
+  int error_;
+  std::string device_;
 };
 
 enum class TParity { None, Odd, Even, Mark, Space };

@@ -82,7 +82,7 @@ MessageCatcher::~MessageCatcher() { timer_.stop(); }
 void MessageCatcher::Poll() {
   QWidget *w = QApplication::activeModalWidget();
   if (auto *box = qobject_cast<QMessageBox *>(w)) {
-    messages_.push_back({box->text(), box->windowTitle(), box->icon()});
+    messages_.push_back({box->text(), box->windowTitle(), box->icon(), box->informativeText()});
     box->done(QMessageBox::Ok);
   }
 }

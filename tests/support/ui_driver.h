@@ -48,11 +48,12 @@ void Pick(QWidget *window, const char *combo, int index);
 // Replaces an editable combo box's text as if typed.
 void TypeInto(QComboBox *combo, const QString &text);
 
-// A message box the program showed: its text, title and icon.
+// A message box the program showed: its text, title, icon and informative text.
 struct Message {
   QString text;
   QString title;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
+  QString informative;
 };
 
 // Collects every modal message box shown while it lives and closes it at once.

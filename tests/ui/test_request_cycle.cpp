@@ -7,6 +7,11 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <fstream>
 
@@ -252,17 +257,19 @@ TEST(PortOpening, FailuresAreShownAndLeaveThePortClosed) {
     QString port;
     QString baud;
     QString message;
+    QString reason;  // a part of the informative text; none when empty
   };
   const std::string file = ::testing::TempDir() + "rq735-not-a-port";
   std::ofstream(file) << "x";
   PtyPeer peer;
   const QString pty = QString::fromStdString(peer.SlavePath());
   const Case cases[] = {
-      {"/dev/rq735-no-such-device", "9600", "Error opening serial port."},
-      {QString::fromStdString(file), "9600", "File handle is not a comm handle "},
-      {pty, "96OO", "'96OO' is not a valid integer value."},
-      {pty, "", "'' is not a valid integer value."},
-      {pty, "0", "Baud Rate: 0 is not a baud rate; the port stays closed."},
+      {"/dev/rq735-no-such-device", "9600", "Error opening serial port.",
+       "There is no /dev/rq735-no-such-device: the adapter is not plugged in, or the port name is wrong."},
+      {QString::fromStdString(file), "9600", "File handle is not a comm handle ", "is not a serial port."},
+      {pty, "96OO", "'96OO' is not a valid integer value.", ""},
+      {pty, "", "'' is not a valid integer value.", ""},
+      {pty, "0", "Baud Rate: 0 is not a baud rate; the port stays closed.", ""},
   };
   for (const Case &c : cases) {
     catcher.Clear();
@@ -270,9 +277,14 @@ TEST(PortOpening, FailuresAreShownAndLeaveThePortClosed) {
     TypeInto(baud, c.baud);
     Click(&form, "Button1");
     ASSERT_TRUE(catcher.WaitForCount(1)) << c.message.toStdString();
-    EXPECT_EQ(catcher.Messages()[0].text, c.message);
-    EXPECT_EQ(catcher.Messages()[0].title, "RQ735");
-    EXPECT_EQ(catcher.Messages()[0].icon, QMessageBox::Critical);
+    const Message &shown = catcher.Messages()[0];
+    EXPECT_EQ(shown.text, c.message);
+    EXPECT_EQ(shown.title, "RQ735");
+    EXPECT_EQ(shown.icon, QMessageBox::Critical);
+    if (c.reason.isEmpty())
+      EXPECT_EQ(shown.informative, "");
+    else
+      EXPECT_TRUE(shown.informative.contains(c.reason)) << shown.informative.toStdString();
     EXPECT_EQ(form.PortOpen, 0);
     EXPECT_FALSE(form.Comm1()->IsOpen());
     EXPECT_EQ(Text(&form, "Button1"), "Open");
@@ -287,5 +299,68 @@ TEST(PortOpening, FailuresAreShownAndLeaveThePortClosed) {
   EXPECT_TRUE(catcher.Messages()[0].text.startsWith("Parity:"));
   EXPECT_EQ(form.PortOpen, 0);
 }
+
+// Root opens what an ordinary user may not: a port another program holds exclusively, a device
+// whose modes forbid it. While this lives, the calling thread (the window's) opens files with an
+// ordinary user's rights: without the capabilities that pass over file modes and exclusive use.
+class OrdinaryUserOpens {
+ public:
+  OrdinaryUserOpens() {
+    if (geteuid() != 0) return;
+    header_.version = _LINUX_CAPABILITY_VERSION_3;
+    header_.pid = 0;
+    if (syscall(SYS_capget, &header_, saved_) != 0) {
+      ADD_FAILURE() << "capget failed";
+      return;
+    }
+    __user_cap_data_struct lowered[2] = {saved_[0], saved_[1]};
+    for (int capability : {CAP_SYS_ADMIN, CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH})
+      lowered[CAP_TO_INDEX(capability)].effective &= ~CAP_TO_MASK(capability);
+    if (syscall(SYS_capset, &header_, lowered) != 0) {
+      ADD_FAILURE() << "capset failed";
+      return;
+    }
+    lowered_ = true;
+  }
+  ~OrdinaryUserOpens() {
+    if (lowered_) syscall(SYS_capset, &header_, saved_);
+  }
+
+ private:
+  __user_cap_header_struct header_{};
+  __user_cap_data_struct saved_[2]{};
+  bool lowered_ = false;
+};
+
+TEST(PortOpening, BusyAndForbiddenPortsSayWhy) {
+  TForm1 form;
+  MessageCatcher catcher;
+  auto *port = Find<QComboBox>(&form, "SPREALCOM");
+  auto tryToOpen = [&](const QString &path) {
+    catcher.Clear();
+    TypeInto(port, path);
+    OrdinaryUserOpens user;
+    Click(&form, "Button1");
+    EXPECT_EQ(form.PortOpen, 0);
+  };
+
+  PtyPeer held;
+  TComm holder;  // opens its port for exclusive use, as the program does
+  holder.SetCommName(QString::fromStdString(held.SlavePath()));
+  holder.OpenPort();
+  tryToOpen(QString::fromStdString(held.SlavePath()));
+  ASSERT_TRUE(catcher.WaitForCount(1));
+  EXPECT_EQ(catcher.Messages()[0].text, "Error opening serial port.");
+  EXPECT_TRUE(catcher.Messages()[0].informative.contains("is busy: another program holds the port"))
+      << catcher.Messages()[0].informative.toStdString();
+
+  PtyPeer forbidden;
+  ASSERT_EQ(chmod(forbidden.SlavePath().c_str(), 0), 0);
+  tryToOpen(QString::fromStdString(forbidden.SlavePath()));
+  ASSERT_TRUE(catcher.WaitForCount(1));
+  EXPECT_TRUE(catcher.Messages()[0].informative.contains("sudo usermod -aG dialout"))
+      << catcher.Messages()[0].informative.toStdString();
+}
+
 
 }  // namespace

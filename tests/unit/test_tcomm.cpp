@@ -2,11 +2,15 @@
 // far end on the master side.
 #include "serial/tcomm.h"
 
+#include "serial/open_failure.h"
+
 #include "tests/support/pty_peer.h"
 
 #include <QCoreApplication>
 
 #include <dirent.h>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -131,10 +135,12 @@ class TCommTest : public ::testing::Test {
   Events events;
 };
 
-std::string OpenError(TComm &comm) {
+std::string OpenError(TComm &comm, int *error = nullptr, std::string *device = nullptr) {
   try {
     comm.OpenPort();
   } catch (const ECommsError &e) {
+    if (error) *error = e.Error();
+    if (device) *device = e.Device();
     return e.what();
   }
   return "(no error)";
@@ -173,7 +179,11 @@ TEST(TCommOpen, FailedOpensRaiseTheirMessageAndLeakNothing) {
   comm.SetCommName(QStringLiteral("/dev/tcomm-no-such-device"));
   EXPECT_EQ(OpenError(comm), "Error opening serial port");
   comm.SetCommName(QStringLiteral("tcomm-no-such-device"));
-  EXPECT_EQ(OpenError(comm), "Error opening serial port");
+  int error = 0;
+  std::string device;
+  EXPECT_EQ(OpenError(comm, &error, &device), "Error opening serial port");
+  EXPECT_EQ(error, ENOENT);
+  EXPECT_EQ(device, "/dev/tcomm-no-such-device");
 
   EXPECT_FALSE(comm.IsOpen());
   EXPECT_EQ(OpenFdCount(), fdsBefore);
@@ -187,6 +197,22 @@ TEST(TCommOpen, FailedOpensRaiseTheirMessageAndLeakNothing) {
   EXPECT_EQ(comm.LineSettingsApplied(), 0);
   EXPECT_EQ(comm.TimeoutsApplied(), 0);
   unlink(fileName);
+}
+
+TEST(OpenFailureAdvice, EachReasonSaysWhatToDo) {
+  const std::string port = "/dev/ttyUSB0";
+  for (int error : {EACCES, EPERM})
+    EXPECT_NE(OpenFailureAdvice(error, port).find("not in it. Add yourself with\n    sudo usermod -aG dialout"),
+              std::string::npos);
+  EXPECT_EQ(OpenFailureAdvice(EBUSY, port).rfind("/dev/ttyUSB0 is busy: another program holds the port.", 0), 0u);
+  for (int error : {ENOENT, ENODEV, ENXIO, ENOTDIR})
+    EXPECT_EQ(OpenFailureAdvice(error, port)
+                  .rfind("There is no /dev/ttyUSB0: the adapter is not plugged in, or the port name is wrong.", 0),
+              0u);
+  EXPECT_NE(OpenFailureAdvice(EIO, port).find("may have been unplugged"), std::string::npos);
+  EXPECT_EQ(OpenFailureAdvice(ENOTTY, port), "/dev/ttyUSB0 is not a serial port.");
+  EXPECT_EQ(OpenFailureAdvice(EMFILE, port), "The system reports for /dev/ttyUSB0: " + std::string(strerror(EMFILE)) + ".");
+  EXPECT_EQ(OpenFailureAdvice(0, port), "");
 }
 
 TEST_F(TCommTest, SecondOpenRaisesAndTheFirstOpeningKeepsWorking) {
