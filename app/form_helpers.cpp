@@ -62,48 +62,46 @@ void RunHandler(const std::function<void()> &handler) {
   }
 }
 
-namespace {
-
-[[noreturn]] void RefuseSelection(const QString &field) {
-  throw ERefused(QStringLiteral("%1: no item is selected; nothing was sent").arg(field).toStdString());
+void Refusals::NoSelection(const QString &field) {
+  Note(QStringLiteral("%1: no item is selected; nothing was sent").arg(field));
 }
 
-[[noreturn]] void RefuseRange(const QString &field, int32_t value, int low, int high) {
-  throw ERefused(QStringLiteral("%1: %2 is outside %3 to %4; nothing was sent")
-                     .arg(field)
-                     .arg(value)
-                     .arg(low)
-                     .arg(high)
-                     .toStdString());
+void Refusals::OutOfRange(const QString &field, int32_t value, int low, int high) {
+  Note(QStringLiteral("%1: %2 is outside %3 to %4; nothing was sent").arg(field).arg(value).arg(low).arg(high));
 }
 
-}  // namespace
-
-uint8_t IndexDigitOf(const QComboBox *combo, const QString &field) {
-  int index = ItemIndex(combo);
-  auto digit = IndexDigit(index);
-  if (!digit || index >= combo->count()) RefuseSelection(field);
-  return *digit;
+void Refusals::RaiseIfAny() const {
+  if (!first_.isEmpty()) throw ERefused(first_.toStdString());
 }
 
-uint8_t OffsetDigitOf(const QComboBox *combo, char firstDigit, const QString &field) {
-  int index = ItemIndex(combo);
-  auto digit = OffsetDigit(index, firstDigit);
-  if (!digit || index >= combo->count()) RefuseSelection(field);
-  return *digit;
+uint8_t IndexDigitOf(const QComboBox *combo, const QString &field, Refusals &refused) {
+  const int index = ItemIndex(combo);
+  const auto digit = IndexDigit(index);
+  if (digit && index < combo->count()) return *digit;
+  refused.NoSelection(field);
+  return '0';
 }
 
-void WriteTwoDigits(uint8_t *dest, int32_t value, const QString &field) {
-  auto digits = TwoDigitDecimal(value);
-  if (!digits) RefuseRange(field, value, 0, 99);
-  dest[0] = (*digits)[0];
-  dest[1] = (*digits)[1];
+uint8_t OffsetDigitOf(const QComboBox *combo, char firstDigit, const QString &field, Refusals &refused) {
+  const int index = ItemIndex(combo);
+  const auto digit = OffsetDigit(index, firstDigit);
+  if (digit && index < combo->count()) return *digit;
+  refused.NoSelection(field);
+  return '0';
 }
 
-void WriteThreeDigits(uint8_t *dest, int32_t value, const QString &field) {
-  auto digits = ThreeDigitDecimal(value);
-  if (!digits) RefuseRange(field, value, 0, 999);
-  for (int i = 0; i < 3; ++i) dest[i] = (*digits)[static_cast<size_t>(i)];
+void WriteTwoDigits(uint8_t *dest, int32_t value, const QString &field, Refusals &refused) {
+  const auto digits = TwoDigitDecimal(value);
+  if (!digits) refused.OutOfRange(field, value, 0, 99);
+  const std::array<uint8_t, 2> out = digits.value_or(std::array<uint8_t, 2>{'0', '0'});
+  std::copy(out.begin(), out.end(), dest);
+}
+
+void WriteThreeDigits(uint8_t *dest, int32_t value, const QString &field, Refusals &refused) {
+  const auto digits = ThreeDigitDecimal(value);
+  if (!digits) refused.OutOfRange(field, value, 0, 999);
+  const std::array<uint8_t, 3> out = digits.value_or(std::array<uint8_t, 3>{'0', '0', '0'});
+  std::copy(out.begin(), out.end(), dest);
 }
 
 int32_t TextToIntOf(const QString &text) { return TextToInt(text.toStdString()); }

@@ -39,13 +39,30 @@ QString ErrorDisplayText(const QString &message);
 // that would not open is shown with the system's reason in words a field engineer can act on.
 void RunHandler(const std::function<void()> &handler);
 
-// Encodings of a control's value, refusing (ERefused, naming `field`) what does not fit.
-uint8_t IndexDigitOf(const QComboBox *combo, const QString &field);
-uint8_t OffsetDigitOf(const QComboBox *combo, char firstDigit, const QString &field);
-// Converts the text with the shared conversion (EConvertError on failure) and refuses a value
-// outside 0..99 / 0..999.
-void WriteTwoDigits(uint8_t *dest, int32_t value, const QString &field);
-void WriteThreeDigits(uint8_t *dest, int32_t value, const QString &field);
+// What a request cannot carry is noted while its handler builds it, and refused (ERefused, with the
+// first note) only where the request would be sent. Everything the handler does before that point
+// happens as for a request that goes out, so a conversion error met later in the building is the
+// one shown, since it stops the handler there.
+class Refusals {
+ public:
+  void Note(const QString &message) {
+    if (first_.isEmpty()) first_ = message;
+  }
+  void NoSelection(const QString &field);
+  void OutOfRange(const QString &field, int32_t value, int low, int high);
+  void RaiseIfAny() const;
+
+ private:
+  QString first_;
+};
+
+// Encodings of a control's value. What does not fit is noted in `refused`, naming `field`, and
+// stands as zeros in the frame, which is then never sent.
+uint8_t IndexDigitOf(const QComboBox *combo, const QString &field, Refusals &refused);
+uint8_t OffsetDigitOf(const QComboBox *combo, char firstDigit, const QString &field, Refusals &refused);
+// A value outside 0..99 / 0..999 is refused.
+void WriteTwoDigits(uint8_t *dest, int32_t value, const QString &field, Refusals &refused);
+void WriteThreeDigits(uint8_t *dest, int32_t value, const QString &field, Refusals &refused);
 
 // The shared text-to-integer conversion on a box's text.
 int32_t TextToIntOf(const QString &text);

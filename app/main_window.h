@@ -107,11 +107,11 @@ class TForm1 : public QMainWindow {
   uint8_t HartManufacturer = 0;
   uint8_t HartPreambleNeed = 0;
   // P from "Preamble Length:" for a frame whose body (delimiter to last data byte) has `bodyLength` bytes.
-  int PreambleCount(int bodyLength);
+  int PreambleCount(int bodyLength, Refusals &refused);
   uint8_t MasterFlag() const;
   HartIdentity StoredIdentity() const;
   // Shows the frame in hexadecimal, writes it, arms Timer3 and sets the codes.
-  void SendHartRequest(const std::vector<uint8_t> &frame, int32_t pendingReply);
+  void SendHartRequest(const std::vector<uint8_t> &frame, int32_t pendingReply, const Refusals &refused);
   int FindHartReply(uint8_t delimiter) const;
 
   // "MODBUS Parameter Configuration" page
@@ -135,15 +135,15 @@ class TForm1 : public QMainWindow {
   void ParseDynamicVariableReply();  // 103
   void ParseModbusParameterReply();  // 301
 
-  // Shared steps of the request handlers.
+  // Shared steps of the request handlers. Each send first raises what `refused` holds.
   // Shows the frame CommBuffer[8 .. 8+length) in Edit8 as text and writes it.
-  void SendFrameAsText(int length);
+  void SendFrameAsText(int length, const Refusals &refused);
   // Shows the frame in Edit8 as hexadecimal pairs, each followed by a blank, and writes it.
-  void SendFrameAsHex(int length);
+  void SendFrameAsHex(int length, const Refusals &refused);
   // Shows a text-built request in Edit8 and writes it.
-  void SendText(const QByteArray &request);
+  void SendText(const QByteArray &request, const Refusals &refused);
   // Refuses a text-built request too long for the module.
-  QByteArray FactoryRequest(const QByteArray &request);
+  QByteArray FactoryRequest(const QByteArray &request, Refusals &refused);
   // Empties "Send Buffer:" and "Receive Buffer:" before a request is built.
   void ClearSendAndReceive();
   // "QQS#MD:" with the working mode chosen in `modes`: the system page and the MODBUS page both send it.

@@ -21,13 +21,15 @@ QString Latin1(const uint8_t *bytes, int count) {
 
 }  // namespace
 
-void TForm1::SendFrameAsText(int length) {
+void TForm1::SendFrameAsText(int length, const Refusals &refused) {
+  refused.RaiseIfAny();
   length = std::clamp(length, 0, kFrameEnd - kFrameStart);
   ui_->Edit8->setText(Latin1(CommBuffer + kFrameStart, length));
   comm1_->WriteData(CommBuffer + kFrameStart, static_cast<uint16_t>(length));
 }
 
-void TForm1::SendFrameAsHex(int length) {
+void TForm1::SendFrameAsHex(int length, const Refusals &refused) {
+  refused.RaiseIfAny();
   length = std::clamp(length, 0, kFrameEnd - kFrameStart);
   ui_->Edit8->setText(QString::fromStdString(BytesToHexPairs(CommBuffer + kFrameStart, static_cast<size_t>(length))));
   comm1_->WriteData(CommBuffer + kFrameStart, static_cast<uint16_t>(length));

@@ -23,15 +23,16 @@ constexpr int kVariableStride = 5;
 constexpr int kFirstVariable = 15;  // unit code, then four value bytes
 
 // A list box's position: the picked item, or a whole number typed into it that names an item.
-int PositionOf(const QComboBox *combo, const QString &field) {
+// Anything else is refused (and stands as 0 in the frame, which is not sent).
+int PositionOf(const QComboBox *combo, const QString &field, Refusals &refused) {
   int index = ItemIndex(combo);
   if (index >= 0) return index;
   auto typed = TryTextToInt(combo->currentText().toStdString());
   if (typed && *typed >= 0 && *typed < combo->count()) return *typed;
-  throw ERefused(QStringLiteral("%1: \"%2\" is not one of 0 to %3; nothing was sent")
-                     .arg(field, combo->currentText())
-                     .arg(combo->count() - 1)
-                     .toStdString());
+  refused.Note(QStringLiteral("%1: \"%2\" is not one of 0 to %3; nothing was sent")
+                   .arg(field, combo->currentText())
+                   .arg(combo->count() - 1));
+  return 0;
 }
 
 }  // namespace
@@ -45,14 +46,13 @@ void TForm1::ConnectHartPage() {
   Bind(ui_->ComboBox30->lineEdit(), &QLineEdit::textEdited, &TForm1::ComboBox30Change);
 }
 
-int TForm1::PreambleCount(int bodyLength) {
+int TForm1::PreambleCount(int bodyLength, Refusals &refused) {
   const int n = TextToIntOf(ui_->Edit9->text());
   // The frame must fit the transmit area: n + 1 preambles, the body, its checksum.
   const int most = (kFrameEnd - kFrameStart) - bodyLength - 2;
-  if (n < -1 || n > most)
-    throw ERefused(
-        QStringLiteral("Preamble Length: %1 is outside -1 to %2; nothing was sent").arg(n).arg(most).toStdString());
-  return n + 1;
+  if (n >= -1 && n <= most) return n + 1;
+  refused.OutOfRange(QStringLiteral("Preamble Length"), n, -1, most);
+  return 0;
 }
 
 uint8_t TForm1::MasterFlag() const { return ItemIndex(ui_->ComboBox42) == 0 ? kMasterFlag : 0x00; }
@@ -61,9 +61,10 @@ HartIdentity TForm1::StoredIdentity() const {
   return {HartManufacturer, CommBuffer[6], {CommBuffer[0], CommBuffer[1], CommBuffer[2]}};
 }
 
-void TForm1::SendHartRequest(const std::vector<uint8_t> &frame, int32_t pendingReply) {
+void TForm1::SendHartRequest(const std::vector<uint8_t> &frame, int32_t pendingReply, const Refusals &refused) {
+  refused.RaiseIfAny();
   std::copy(frame.begin(), frame.end(), CommBuffer + kFrameStart);
-  SendFrameAsHex(static_cast<int>(frame.size()));
+  SendFrameAsHex(static_cast<int>(frame.size()), refused);
   Timer3.SetEnabled(true);
   PendingReply = pendingReply;
   TimeoutKind = 3;
@@ -81,33 +82,38 @@ void TForm1::Button20Click() {
     ShowMessage(QStringLiteral("Data eeore!"));
     return;
   }
-  const int preambles = PreambleCount(static_cast<int>(body.bytes.size()));
-  SendHartRequest(HartRawFrame(preambles, body.bytes), 104);
+  Refusals refused;
+  const int preambles = PreambleCount(static_cast<int>(body.bytes.size()), refused);
+  SendHartRequest(HartRawFrame(preambles, body.bytes), 104, refused);
 }
 
 void TForm1::Button7Click() {
+  Refusals refused;
   ClearSendAndReceive();
   for (QLineEdit *e : {ui_->Edit28, ui_->Edit29, ui_->Edit31, ui_->Edit32}) e->clear();
-  const int preambles = PreambleCount(4);
-  const int address = PositionOf(ui_->ComboBox30, QStringLiteral("HART Address"));
+  const int preambles = PreambleCount(4, refused);
+  const int address = PositionOf(ui_->ComboBox30, QStringLiteral("HART Address"), refused);
   const auto frame = HartShortFrame(preambles, MasterFlag(), static_cast<uint8_t>(address), 0x00);
+  refused.RaiseIfAny();  // the stored address is kept for a query that goes out
   CommBuffer[7] = static_cast<uint8_t>(address);
-  SendHartRequest(frame, 100);
+  SendHartRequest(frame, 100, refused);
 }
 
 void TForm1::Button16Click() {
+  Refusals refused;
   ClearSendAndReceive();
-  const int preambles = PreambleCount(8);
-  SendHartRequest(HartLongFrame(preambles, MasterFlag(), StoredIdentity(), 0x03), 103);
+  const int preambles = PreambleCount(8, refused);
+  SendHartRequest(HartLongFrame(preambles, MasterFlag(), StoredIdentity(), 0x03), 103, refused);
 }
 
 void TForm1::Button14Click() {
+  Refusals refused;
   comm1_->SetRtsControl(TRtsControl::RtsEnable);
   ClearSendAndReceive();
-  const int preambles = PreambleCount(9);
-  const int address = PositionOf(ui_->ComboBox27, QStringLiteral("HART Address Configuration"));
-  SendHartRequest(
-      HartLongFrame(preambles, MasterFlag(), StoredIdentity(), 0x06, {static_cast<uint8_t>(address)}), 106);
+  const int preambles = PreambleCount(9, refused);
+  const int address = PositionOf(ui_->ComboBox27, QStringLiteral("HART Address Configuration"), refused);
+  SendHartRequest(HartLongFrame(preambles, MasterFlag(), StoredIdentity(), 0x06, {static_cast<uint8_t>(address)}),
+                  106, refused);
   Timer3.SetInterval(kSettingTimeoutMs);
   Timer3.SetEnabled(true);
 }

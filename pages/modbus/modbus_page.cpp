@@ -27,22 +27,26 @@ constexpr int F = TForm1::kFrameStart;
 
 // The meter number every MODBUS-side command carries, as one digit. Without a selected meter
 // (another polling address picked on the HART page, or typed text) the command is refused.
-uint8_t DeviceDigit(const Ui::TForm1 &ui) { return IndexDigitOf(ui.ComboBox41, QStringLiteral("Meter ID")); }
+uint8_t DeviceDigit(const Ui::TForm1 &ui, Refusals &refused) {
+  return IndexDigitOf(ui.ComboBox41, QStringLiteral("Meter ID"), refused);
+}
 
-int SelectedPosition(const QComboBox *combo, const QString &field) {
+// The selected position of a list; no selection is refused (and stands as 0).
+int SelectedPosition(const QComboBox *combo, const QString &field, Refusals &refused) {
   const int index = ItemIndex(combo);
-  if (index < 0)
-    throw ERefused(QStringLiteral("%1: no item is selected; nothing was sent").arg(field).toStdString());
-  return index;
+  if (index >= 0) return index;
+  refused.NoSelection(field);
+  return 0;
 }
 
 // Sends the MODBUS parameter query for the selected meter.
 void SendParameterQuery(TForm1 &form) {
+  Refusals refused;
   form.ClearSendAndReceive();
   int at = Put(form.CommBuffer, F, "QQQ#QQ");
-  at = Put(form.CommBuffer, at, DeviceDigit(*form.ui()));
+  at = Put(form.CommBuffer, at, DeviceDigit(*form.ui(), refused));
   at = Put(form.CommBuffer, at, "#");
-  form.SendFrameAsText(at - F);
+  form.SendFrameAsText(at - F, refused);
   form.Await(301, 2);
 }
 
@@ -66,18 +70,19 @@ void SendCustomCommand(TForm1 &form, char command, const QLineEdit *bytesBox, co
   if (parsed.error == HexPairsError::NoSeparator) return ShowMessage(QStringLiteral("NO SPACK"));
   if (parsed.error == HexPairsError::BadCharacter) return ShowMessage(QStringLiteral("Data eeore!"));
 
+  Refusals refused;
   const QString field = QStringLiteral("Read Meter Command %1").arg(command);
   int at = Put(form.CommBuffer, F, "QQS#CAMD");
-  at = Put(form.CommBuffer, at, DeviceDigit(ui));
+  at = Put(form.CommBuffer, at, DeviceDigit(ui, refused));
   at = Put(form.CommBuffer, at, static_cast<uint8_t>(command));
   at = Put(form.CommBuffer, at, ":");
-  at = Put(form.CommBuffer, at, IndexDigitOf(switchBox, field));
+  at = Put(form.CommBuffer, at, IndexDigitOf(switchBox, field, refused));
   at = Put(form.CommBuffer, at, "<");
-  WriteTwoDigits(form.CommBuffer + at, static_cast<int32_t>(parsed.bytes.size()), field);
+  WriteTwoDigits(form.CommBuffer + at, static_cast<int32_t>(parsed.bytes.size()), field, refused);
   at = Put(form.CommBuffer, at + 2, ",");
   std::memcpy(form.CommBuffer + at, parsed.bytes.data(), parsed.bytes.size());
   at += static_cast<int>(parsed.bytes.size());
-  form.SendFrameAsHex(at - F);
+  form.SendFrameAsHex(at - F, refused);
   form.Await(200, 3);
 }
 
@@ -207,29 +212,31 @@ void TForm1::ParseModbusParameterReply() {
 // Meter profile and data format settings
 
 void TForm1::Button10Click() {
+  Refusals refused;
   ClearSendAndReceive();
   int at = Put(CommBuffer, F, "QQS#HART");
-  at = Put(CommBuffer, at, DeviceDigit(*ui_));
+  at = Put(CommBuffer, at, DeviceDigit(*ui_, refused));
   at = Put(CommBuffer, at, ":");
-  at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox6, QStringLiteral("Enabled")));
+  at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox6, QStringLiteral("Enabled"), refused));
   at = Put(CommBuffer, at, ",");
-  at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox16, QStringLiteral("Device Mode")));
+  at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox16, QStringLiteral("Device Mode"), refused));
   at = Put(CommBuffer, at, ",");
   const QString meterType = QStringLiteral("Meter Type");
-  WriteTwoDigits(CommBuffer + at, SelectedPosition(ui_->ComboBox17, meterType), meterType);
+  WriteTwoDigits(CommBuffer + at, SelectedPosition(ui_->ComboBox17, meterType, refused), meterType, refused);
   at = Put(CommBuffer, at + 2, ",");
-  at = Put(CommBuffer, at, OffsetDigitOf(ui_->ComboBox34, '4', QStringLiteral("Preamble Length")));
+  at = Put(CommBuffer, at, OffsetDigitOf(ui_->ComboBox34, '4', QStringLiteral("Preamble Length"), refused));
   at = Put(CommBuffer, at, ",");
-  WriteThreeDigits(CommBuffer + at, TextToIntOf(ui_->Edit1->text()), QStringLiteral("Buffer Clear Time"));
+  WriteThreeDigits(CommBuffer + at, TextToIntOf(ui_->Edit1->text()), QStringLiteral("Buffer Clear Time"), refused);
   at = Put(CommBuffer, at + 3, "#");
-  SendFrameAsText(at - F);
+  SendFrameAsText(at - F, refused);
   Await(200, 3);
 }
 
 void TForm1::Button21Click() {
+  Refusals refused;
   ClearSendAndReceive();
   int at = Put(CommBuffer, F, "QQS#DFOT");
-  at = Put(CommBuffer, at, DeviceDigit(*ui_));
+  at = Put(CommBuffer, at, DeviceDigit(*ui_, refused));
   at = Put(CommBuffer, at, ":");
   const std::pair<QComboBox *, const char *> formats[] = {{ui_->FAMOUT1, "Current(RTU_ADR)"},
                                                           {ui_->FAMOUT3, "Variable_1(RTU_ADR)"},
@@ -237,34 +244,33 @@ void TForm1::Button21Click() {
                                                           {ui_->FAMOUT7, "Variable_3(RTU_ADR)"},
                                                           {ui_->FAMOUT9, "Variable_4(RTU_ADR)"}};
   for (const auto &[combo, field] : formats)
-    at = Put(CommBuffer, at, IndexDigitOf(combo, QStringLiteral("Data format of %1").arg(QLatin1String(field))));
+    at = Put(CommBuffer, at,
+             IndexDigitOf(combo, QStringLiteral("Data format of %1").arg(QLatin1String(field)), refused));
   at = Put(CommBuffer, at, "#");
-  SendFrameAsText(at - F);
+  SendFrameAsText(at - F, refused);
   Await(200, 3);
 }
 
 void TForm1::Button22Click() { SendWorkingMode(ui_->ComboBox14, QStringLiteral("Module Operation Mode")); }
 
 void TForm1::Button2Click() {
+  Refusals refused;
   ClearSendAndReceive();
   int at = Put(CommBuffer, F, "QQS#FMW:");
-  at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox18, QStringLiteral("Variable 1 Coefficient")));
+  at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox18, QStringLiteral("Variable 1 Coefficient"), refused));
   at = Put(CommBuffer, at, ",");
   // The module takes exactly five factor characters, one byte each.
   const QString factor = ui_->Beilv->text().left(5);
   if (factor.size() < 5)
-    throw ERefused(QStringLiteral("Coefficient: \"%1\" has fewer than five characters; nothing was sent")
-                       .arg(factor)
-                       .toStdString());
+    refused.Note(QStringLiteral("Coefficient: \"%1\" has fewer than five characters; nothing was sent").arg(factor));
   for (QChar c : factor) {
     if (c.unicode() > 0xFF)
-      throw ERefused(QStringLiteral("Coefficient: \"%1\" holds a character the module cannot take; nothing was sent")
-                         .arg(factor)
-                         .toStdString());
+      refused.Note(
+          QStringLiteral("Coefficient: \"%1\" holds a character the module cannot take; nothing was sent").arg(factor));
     at = Put(CommBuffer, at, static_cast<uint8_t>(c.unicode()));
   }
   at = Put(CommBuffer, at, "#");
-  SendFrameAsText(at - F);
+  SendFrameAsText(at - F, refused);
   Await(200, 3);
 }
 
@@ -284,11 +290,12 @@ void TForm1::Button17Click() { SendCustomCommand(*this, '1', ui_->Edit4, ui_->Co
 void TForm1::Button18Click() { SendCustomCommand(*this, '2', ui_->Edit5, ui_->ComboBox29); }
 
 void TForm1::Button12Click() {
+  Refusals refused;
   ClearSendAndReceive();
   int at = Put(CommBuffer, F, "QQS#MDBS");
-  at = Put(CommBuffer, at, DeviceDigit(*ui_));
+  at = Put(CommBuffer, at, DeviceDigit(*ui_, refused));
   at = Put(CommBuffer, at, ":");
-  at = Put(CommBuffer, at, OffsetDigitOf(ui_->ComboBox15, '3', QStringLiteral("Address Bits")));
+  at = Put(CommBuffer, at, OffsetDigitOf(ui_->ComboBox15, '3', QStringLiteral("Address Bits"), refused));
   const struct {
     QComboBox *command;
     QLineEdit *start;
@@ -301,13 +308,13 @@ void TForm1::Button12Click() {
   for (const auto &row : rows) {
     const QString name = QStringLiteral("Variable_%1").arg(variable++);
     at = Put(CommBuffer, at, ",");
-    at = Put(CommBuffer, at, IndexDigitOf(row.command, name + QStringLiteral(" Command Number")));
-    WriteTwoDigits(CommBuffer + at, TextToIntOf(row.start->text()), name + QStringLiteral(" Start Adr."));
+    at = Put(CommBuffer, at, IndexDigitOf(row.command, name + QStringLiteral(" Command Number"), refused));
+    WriteTwoDigits(CommBuffer + at, TextToIntOf(row.start->text()), name + QStringLiteral(" Start Adr."), refused);
     at += 2;
-    at = Put(CommBuffer, at, IndexDigitOf(row.length, name + QStringLiteral(" Data Length")));
+    at = Put(CommBuffer, at, IndexDigitOf(row.length, name + QStringLiteral(" Data Length"), refused));
   }
   at = Put(CommBuffer, at, "#");
-  SendFrameAsText(at - F);
+  SendFrameAsText(at - F, refused);
   Await(200, 3);
 }
 
@@ -325,7 +332,7 @@ void TForm1::Button4Click() {
   const Crc16Bytes crc = Crc16(CommBuffer + F, 6);
   CommBuffer[F + 6] = crc.low;
   CommBuffer[F + 7] = crc.high;
-  SendFrameAsHex(8);
+  SendFrameAsHex(8, Refusals());
   Await(302, 1);
 }
 

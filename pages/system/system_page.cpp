@@ -118,64 +118,69 @@ bool TForm1::SystemPageFilterTyping(QObject *watched, QEvent *event) {
 
 void TForm1::Button23Click() {
   ClearSendAndReceive();
-  SendFrameAsText(Put(CommBuffer, F, "QQQ#QX#") - F);
+  SendFrameAsText(Put(CommBuffer, F, "QQQ#QX#") - F, Refusals());
   Await(202, 2);
 }
 
 void TForm1::Button6Click() {
   ClearSendAndReceive();
-  SendFrameAsText(Put(CommBuffer, F, "QQQ#QV#") - F);
+  SendFrameAsText(Put(CommBuffer, F, "QQQ#QV#") - F, Refusals());
   Await(201, 1);
 }
 
 // Settings
 
 void TForm1::Button29Click() {
+  Refusals refused;
   ClearSendAndReceive();
   int at = Put(CommBuffer, F, "QQS#ADR:");
-  WriteThreeDigits(CommBuffer + at, TextToIntOf(ui_->Edit14->text()), QStringLiteral("MODBUS slave address"));
+  WriteThreeDigits(CommBuffer + at, TextToIntOf(ui_->Edit14->text()), QStringLiteral("MODBUS slave address"), refused);
   at = Put(CommBuffer, at + 3, "#");
-  SendFrameAsText(at - F);
+  SendFrameAsText(at - F, refused);
   Await(200, 3);
 }
 
 void TForm1::SendWorkingMode(const QComboBox *modes, const QString &field) {
+  Refusals refused;
   ClearSendAndReceive();
   int at = Put(CommBuffer, F, "QQS#MD:");
-  at = Put(CommBuffer, at, IndexDigitOf(modes, field));
+  at = Put(CommBuffer, at, IndexDigitOf(modes, field, refused));
   at = Put(CommBuffer, at, "#");
-  SendFrameAsText(at - F);
+  SendFrameAsText(at - F, refused);
   Await(200, 3);
 }
 
 void TForm1::Button24Click() { SendWorkingMode(ui_->ComboBox7, QStringLiteral("Module working mode")); }
 
 void TForm1::Button15Click() {
+  Refusals refused;
   ClearSendAndReceive();
   int at = Put(CommBuffer, F, "QQS#XY:");
-  at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox12, QStringLiteral("RS485A Data Return Time")));
+  at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox12, QStringLiteral("RS485A Data Return Time"), refused));
   at = Put(CommBuffer, at, "#");
-  SendFrameAsText(at - F);
+  SendFrameAsText(at - F, refused);
   Await(200, 3);
 }
 
 void TForm1::Button27Click() {
+  Refusals refused;
   ClearSendAndReceive();
   int at = Put(CommBuffer, F, "QQS#JTM:");
   WriteThreeDigits(CommBuffer + at, TextToIntOf(ui_->Edit6->text()),
-                   QStringLiteral("HART instrument communication interval time"));
+                   QStringLiteral("HART instrument communication interval time"), refused);
   at = Put(CommBuffer, at + 3, "#");
-  SendFrameAsText(at - F);
+  SendFrameAsText(at - F, refused);
   Await(200, 3);
 }
 
 void TForm1::Button9Click() {
+  Refusals refused;
   ClearSendAndReceive();
   int at = Put(CommBuffer, F, "QQS#BA2:");
-  at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox8, QStringLiteral("RS485 Baud Rate")));
-  at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox9, QStringLiteral("RS485 Parity")));
+  at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox8, QStringLiteral("RS485 Baud Rate"), refused));
+  at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox9, QStringLiteral("RS485 Parity"), refused));
   at = Put(CommBuffer, at, "#");
-  SendFrameAsText(at - F);
+  SendFrameAsText(at - F, refused);
   Await(200, 3);
   // The module may change its line settings now; the port is closed 2 s later.
   Timer4.SetInterval(2000);
@@ -184,7 +189,7 @@ void TForm1::Button9Click() {
 
 void TForm1::Button30Click() {
   ClearSendAndReceive();
-  SendFrameAsText(Put(CommBuffer, F, "QQS#RESET#") - F);
+  SendFrameAsText(Put(CommBuffer, F, "QQS#RESET#") - F, Refusals());
   Await(200, 3);
 }
 
@@ -192,61 +197,59 @@ void TForm1::Edit14Change() { ui_->Edit18->setText(ui_->Edit14->text()); }
 
 // Factory commands, built as text
 
-void TForm1::SendText(const QByteArray &request) {
+void TForm1::SendText(const QByteArray &request, const Refusals &refused) {
+  refused.RaiseIfAny();
   ui_->Edit8->setText(QString::fromLatin1(request));
   comm1_->WriteData(reinterpret_cast<const uint8_t *>(request.constData()), static_cast<uint16_t>(request.size()));
 }
 
-QByteArray TForm1::FactoryRequest(const QByteArray &request) {
+QByteArray TForm1::FactoryRequest(const QByteArray &request, Refusals &refused) {
   // Text boxes can hold anything pasted into them; the module's frames are short.
   if (request.size() > kFrameEnd - kFrameStart)
-    throw ERefused(QStringLiteral("The request would be %1 bytes long, more than the module takes; nothing was sent")
-                       .arg(request.size())
-                       .toStdString());
+    refused.Note(QStringLiteral("The request would be %1 bytes long, more than the module takes; nothing was sent")
+                     .arg(request.size()));
   return request;
 }
 
 void TForm1::AD1SETClick() {
+  Refusals refused;
   const QByteArray request = FactoryRequest("KORVEN#AIN1:" + ui_->AD1H->text().toLatin1() + "," +
-                                            ui_->AD1L->text().toLatin1() + "," + ui_->AD1LD->text().toLatin1() + "#");
+                                                ui_->AD1L->text().toLatin1() + "," + ui_->AD1LD->text().toLatin1() + "#",
+                                            refused);
   PendingReply = 1001;
-  ui_->Edit8->setText(QString::fromLatin1(request));
+  SendText(request, refused);
   ui_->Memo10->clear();
-  SendText(request);
 }
 
 void TForm1::Button5Click() {
-  const QByteArray request = FactoryRequest("KORVEN#ZOM:" + ui_->Edit2->text().toLatin1() + "#");
+  Refusals refused;
   ui_->Memo10->clear();
   Timer3.SetEnabled(true);
-  SendText(request);
+  const QByteArray request = FactoryRequest("KORVEN#ZOM:" + ui_->Edit2->text().toLatin1() + "#", refused);
+  SendText(request, refused);
   PendingReply = 1001;
 }
 
 void TForm1::PButton52Click() {
   const int32_t value = TextToIntOf(ui_->PUSET3->text());
-  const QByteArray request = QByteArray("KORVEN#LPN:") + PaddedDecimalUnsigned(value, 8).c_str() + "#";
-  ui_->Edit8->setText(QString::fromLatin1(request));
+  SendText(QByteArray("KORVEN#LPN:") + PaddedDecimalUnsigned(value, 8).c_str() + "#", Refusals());
   ui_->Memo10->clear();
-  SendText(request);
   PendingReply = 1001;
 }
 
 void TForm1::Button3Click() {
-  const QByteArray request = FactoryRequest("KORVEN#LPF:" + ui_->PUSET1XIAO->text().toLatin1() + "#");
+  Refusals refused;
   Timer3.SetEnabled(true);
-  ui_->Edit8->setText(QString::fromLatin1(request));
+  const QByteArray request = FactoryRequest("KORVEN#LPF:" + ui_->PUSET1XIAO->text().toLatin1() + "#", refused);
+  SendText(request, refused);
   ui_->Memo10->clear();
-  SendText(request);
   PendingReply = 1001;
 }
 
 void TForm1::Button11Click() {
   const int32_t value = TextToIntOf(ui_->Edit3->text());
-  const QByteArray request = QByteArray("KORVEN#ADX:") + PaddedDecimalUnsigned(value, 4).c_str() + "#";
-  ui_->Edit8->setText(QString::fromLatin1(request));
+  SendText(QByteArray("KORVEN#ADX:") + PaddedDecimalUnsigned(value, 4).c_str() + "#", Refusals());
   ui_->Memo10->clear();
-  SendText(request);
   PendingReply = 1001;
 }
 
@@ -255,12 +258,12 @@ void TForm1::Button60Click() {
   const int32_t inspector = TextToIntOf(ui_->JIANZHI->currentText());
   const QByteArray request = QByteArray("KORVEN#PCBSN:") + PaddedDecimal(serial, 8).c_str() + "," +
                              PaddedDecimal(inspector, 3).c_str() + "#";
-  SendText(request);
+  SendText(request, Refusals());
 }
 
 void TForm1::Button8Click() {
   ClearSendAndReceive();
-  SendFrameAsText(Put(CommBuffer, F, "QQQ#QVAL#") - F);
+  SendFrameAsText(Put(CommBuffer, F, "QQQ#QVAL#") - F, Refusals());
   Await(1001, 1);
 }
 

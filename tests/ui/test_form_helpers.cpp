@@ -70,40 +70,48 @@ TEST(ErrorDisplay, AHandlerThatThrowsStopsAndItsMessageIsShown) {
   EXPECT_EQ(catcher.Messages()[0].title, "RQ735");
 }
 
-TEST(Refusals, ValuesThatDoNotFitTheirFieldNameTheBox) {
+// The message an ERefused raised by RaiseIfAny carries, or "" when nothing was noted.
+std::string Raised(const Refusals &refused) {
+  try {
+    refused.RaiseIfAny();
+  } catch (const ERefused &e) {
+    return e.what();
+  }
+  return "";
+}
+
+TEST(Refusals, ValuesThatDoNotFitAreNotedAndTheFirstIsRaisedAtTheSend) {
   QComboBox combo;
   combo.setEditable(true);
   combo.addItems({"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11"});
+  Refusals fits;
   SetItemIndex(&combo, 9);
-  EXPECT_EQ(IndexDigitOf(&combo, "Mode"), '9');
-  SetItemIndex(&combo, 10);
-  EXPECT_THROW(IndexDigitOf(&combo, "Mode"), ERefused);
-  SetItemIndex(&combo, -1);
-  try {
-    IndexDigitOf(&combo, "Module working mode");
-    FAIL();
-  } catch (const ERefused &e) {
-    EXPECT_STREQ(e.what(), "Module working mode: no item is selected; nothing was sent");
-  }
-
+  EXPECT_EQ(IndexDigitOf(&combo, "Mode", fits), '9');
   SetItemIndex(&combo, 5);
-  EXPECT_EQ(OffsetDigitOf(&combo, '4', "Preamble"), '9');
-  SetItemIndex(&combo, 6);
-  EXPECT_THROW(OffsetDigitOf(&combo, '4', "Preamble"), ERefused);
-
+  EXPECT_EQ(OffsetDigitOf(&combo, '4', "Preamble", fits), '9');
   uint8_t out[3] = {'x', 'x', 'x'};
-  WriteThreeDigits(out, 247, "Address");
+  WriteThreeDigits(out, 247, "Address", fits);
   EXPECT_EQ(std::string(out, out + 3), "247");
-  try {
-    WriteThreeDigits(out, 1000, "MODBUS slave address");
-    FAIL();
-  } catch (const ERefused &e) {
-    EXPECT_STREQ(e.what(), "MODBUS slave address: 1000 is outside 0 to 999; nothing was sent");
-  }
-  EXPECT_EQ(std::string(out, out + 3), "247") << "nothing is written on refusal";
-  EXPECT_THROW(WriteTwoDigits(out, -1, "Start"), ERefused);
-  WriteTwoDigits(out, 5, "Start");
+  WriteTwoDigits(out, 5, "Start", fits);
   EXPECT_EQ(std::string(out, out + 2), "05");
+  EXPECT_EQ(Raised(fits), "");
+
+  Refusals refused;
+  SetItemIndex(&combo, -1);
+  EXPECT_EQ(IndexDigitOf(&combo, "Module working mode", refused), '0');
+  SetItemIndex(&combo, 10);
+  IndexDigitOf(&combo, "Mode", refused);
+  EXPECT_EQ(Raised(refused), "Module working mode: no item is selected; nothing was sent") << "the first note";
+
+  Refusals range;
+  SetItemIndex(&combo, 6);
+  OffsetDigitOf(&combo, '4', "Preamble", range);
+  EXPECT_EQ(Raised(range), "Preamble: no item is selected; nothing was sent");
+  Refusals wide;
+  WriteThreeDigits(out, 1000, "MODBUS slave address", wide);
+  EXPECT_EQ(std::string(out, out + 3), "000") << "zeros stand in the frame that is not sent";
+  WriteTwoDigits(out, -1, "Start", wide);
+  EXPECT_EQ(Raised(wide), "MODBUS slave address: 1000 is outside 0 to 999; nothing was sent");
 }
 
 TEST(Timers, ReEnablingOrTheSameIntervalKeepsThePeriodButANewIntervalRestartsIt) {

@@ -171,10 +171,15 @@ TEST(ModbusPage, RefusedValuesSendNothing) {
     QString message;
   };
   const Case cases[] = {
-      // At start-up nothing is picked in "Enabled:", the first box the profile reads.
-      {nullptr, "Button10", "Enabled: no item is selected; nothing was sent."},
-      {[&] { Pick(p.w(), "ComboBox6", 1); }, "Button10", "'' is not a valid integer value."},
-      {text("Edit1", "1000"), "Button10", "Buffer Clear Time: 1000 is outside 0 to 999; nothing was sent."},
+      // At start-up nothing is picked in "Enabled:" and "Buffer Clear Time" is empty: the refusal
+      // would come where the frame is sent, but the conversion error stops the handler before.
+      {nullptr, "Button10", "'' is not a valid integer value."},
+      {text("Edit1", "5"), "Button10", "Enabled: no item is selected; nothing was sent."},
+      {[&] {
+         Pick(p.w(), "ComboBox6", 1);
+         SetText(p.w(), "Edit1", "1000");
+       },
+       "Button10", "Buffer Clear Time: 1000 is outside 0 to 999; nothing was sent."},
       {text("Edit1", "-1"), "Button10", "Buffer Clear Time: -1 is outside 0 to 999; nothing was sent."},
       {[&] { TypeInto(p.Combo("ComboBox34"), "3"); }, "Button10", "Preamble Length: no item is selected; nothing was sent."},
       {nullptr, "Button21", "Data format of Current(RTU_ADR): no item is selected; nothing was sent."},
@@ -188,13 +193,21 @@ TEST(ModbusPage, RefusedValuesSendNothing) {
       {text("Edit4", "010203"), "Button17", "NO SPACK"},
       {text("Edit5", "01 0g"), "Button18", "Data eeore!"},
       {text("Edit5", "0a"), "Button18", "Data eeore!"},
-      {nullptr, "Button12", "Variable_1 Command Number: no item is selected; nothing was sent."},
+      // After picking the custom meter type every parsing field is empty: the start address's
+      // conversion error comes before the refusals of the lists read ahead of it.
+      {[&] { Pick(p.w(), "ComboBox17", 0); }, "Button12", "'' is not a valid integer value."},
+      {[&] {
+         for (const char *e : {"READADR1", "READADR3", "READADR5", "READADR7"}) SetText(p.w(), e, "0");
+       },
+       "Button12", "Address Bits: no item is selected; nothing was sent."},
+      {[&] { Pick(p.w(), "ComboBox15", 5); }, "Button12",
+       "Variable_1 Command Number: no item is selected; nothing was sent."},
       {[&] {
          for (const char *c : {"RADCOM1", "RADCOM3", "RADCOM5", "RADCOM7", "READLG1", "READLG3", "READLG5", "READLG7"})
            Pick(p.w(), c, 0);
+         SetText(p.w(), "READADR1", "100");
        },
-       "Button12", "'' is not a valid integer value."},
-      {text("READADR1", "100"), "Button12", "Variable_1 Start Adr.: 100 is outside 0 to 99; nothing was sent."},
+       "Button12", "Variable_1 Start Adr.: 100 is outside 0 to 99; nothing was sent."},
       {text("Edit19", ""), "Button4", "'' is not a valid integer value."},
       {noMeter, "Button31", noMeterText},
       {noMeter, "Button10", noMeterText},

@@ -32,7 +32,7 @@ std::vector<uint8_t> Bytes(std::initializer_list<int> values) {
 // Puts a frame into the transmit area and sends it as a request with the given codes.
 void Request(TForm1 &form, const std::string &frame, int32_t pending, int32_t kind) {
   std::memcpy(form.CommBuffer + TForm1::kFrameStart, frame.data(), frame.size());
-  form.SendFrameAsText(static_cast<int>(frame.size()));
+  form.SendFrameAsText(static_cast<int>(frame.size()), Refusals());
   form.Await(pending, kind);
 }
 
