@@ -47,6 +47,7 @@ class TForm1 : public QMainWindow {
   int32_t PendingReply = 0;
   int32_t TimeoutKind = 0;
   QByteArray ReplyText;  // the last delivery, one character per byte, at most 255
+  int ReplyHeld = 0;     // how many bytes of the last delivery the receive copy holds, at most 404
   uint8_t PortOpen = 0;
 
   Ui::TForm1 *ui() const { return ui_.get(); }

@@ -55,7 +55,8 @@ void TForm1::Comm1ReceiveData(TComm *, const uint8_t *buffer, uint16_t bufferLen
   std::copy(buffer, buffer + length, workingCopy_);
   ReplyText.clear();
   ReplyText.append(reinterpret_cast<const char *>(workingCopy_), std::min(length, kReplyTextMax));
-  std::copy(workingCopy_, workingCopy_ + std::min(length, kReplyRoom), CommBuffer + kReplyStart);
+  ReplyHeld = std::min(length, kReplyRoom);
+  std::copy(workingCopy_, workingCopy_ + ReplyHeld, CommBuffer + kReplyStart);
 
   const QString asText = QString::fromLatin1(ReplyText);
   auto asHex = [this] {

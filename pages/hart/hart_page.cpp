@@ -138,8 +138,9 @@ int TForm1::FindHartReply(uint8_t delimiter) const {
 void TForm1::ParseIdentityReply() {
   const uint8_t *reply = CommBuffer + kReplyStart;
   const int i = FindHartReply(0x06);
-  // Only bytes of this reply count: one that ends before the device identifier is no answer.
-  if (i < 0 || i + kIdentityLastByte >= ReplyText.size()) {
+  // Only bytes of this reply count: one that ends before the device identifier is no answer. The
+  // search stops at the 255 characters of ReplyText; the fields may lie beyond, in the copy.
+  if (i < 0 || i + kIdentityLastByte >= ReplyHeld) {
     for (QLineEdit *e : {ui_->Edit28, ui_->Edit29, ui_->Edit31, ui_->Edit32}) e->clear();
     return;
   }
@@ -157,7 +158,7 @@ void TForm1::ParseIdentityReply() {
 
 void TForm1::ParseDynamicVariableReply() {
   const uint8_t *reply = CommBuffer + kReplyStart;
-  const int length = static_cast<int>(ReplyText.size());
+  const int length = ReplyHeld;
   const int i = FindHartReply(0x86);
   if (i < 0 || i + 8 >= length) return;
   const int byteCount = reply[i + 8];

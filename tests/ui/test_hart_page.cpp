@@ -271,6 +271,25 @@ TEST(HartPage, VariablesTakenFollowTheByteCountAndOnlyWholeVariablesCount) {
   EXPECT_EQ(Text(f, "Edit25"), "old");
 }
 
+// The search for the reply stops within the first 255 bytes, but the fields are read from the
+// 404 bytes of the receive copy: a reply that starts late in a long delivery still counts whole.
+TEST(HartPage, RepliesStartingLateInALongDeliveryAreReadWhole) {
+  Page p;
+  QWidget *f = p.form.get();
+  p.Send("Button7");
+  const Bytes identity = Cat(Bytes(244, 0x00), Reply(1, kIdentityBody));  // FF 06 at byte 244
+  ASSERT_EQ(identity.size(), 264u);
+  p.Answer(identity);
+  EXPECT_EQ(Text(f, "Edit28"), "38");
+  EXPECT_EQ(Text(f, "Edit32"), "4660");
+  EXPECT_EQ(p.form->CommBuffer[2], 0x34);
+
+  p.Send("Button16");
+  const Bytes variables = B({32, 0x41, 0x48, 0x00, 0x00});
+  p.Answer(Cat(Bytes(230, 0x00), Reply(1, VariablesBody(26, {variables, variables, variables, variables}))));
+  EXPECT_EQ(Text(f, "Edit30"), "12.5") << "variable 4 ends at byte 264";
+}
+
 TEST(HartPage, TypedPollingAddressesAndTheMeterSelector) {
   Page p;
   QWidget *f = p.form.get();
