@@ -155,7 +155,6 @@ struct TComm::Workers {
   int closeEvent = -1;
   int writeWake = -1;
   std::atomic<bool> closing{false};
-  std::atomic<bool> hangupPosted{false};
   std::shared_ptr<std::atomic<bool>> sendQueueEmpty;
 
   // The port's time-out record and the receive options the driver cannot apply itself.
@@ -183,9 +182,8 @@ struct TComm::Workers {
     QCoreApplication::postEvent(owner, new CommEvent(kind, value, std::move(block)));
   }
 
-  void PostHangup() {
-    if (!hangupPosted.exchange(true)) Post(CommEventKind::RequestHangup);
-  }
+  // Each worker that fails reports it once, and ends.
+  void PostHangup() { Post(CommEventKind::RequestHangup); }
 
   // Thread bodies: the loop runs inside, the clean-up always follows it. Running out of memory
   // ends a worker like any other failure.
@@ -374,7 +372,9 @@ void TComm::Workers::WriteWorker() {
 }
 
 void TComm::Workers::WriteLoop() {
-  bool announce = false;  // set by a finished write, cleared when the drained queue is announced
+  // Set by a finished write, cleared when the drained queue is announced; the empty queue of a
+  // fresh opening is announced too.
+  bool announce = true;
   for (;;) {
     std::vector<uint8_t> block;
     bool have = false;
@@ -584,6 +584,10 @@ void TComm::StopWorkers() {
   tcflush(fd_, TCOFLUSH);
   sendQueueEmpty_->store(true);
   if (w.writer.joinable()) w.writer.join();
+
+  // What the workers posted and the window has not handled yet belongs to this opening: a later
+  // one must not see it.
+  QCoreApplication::removePostedEvents(this, CommEventType());
 }
 
 void TComm::ReleasePort() {

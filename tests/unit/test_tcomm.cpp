@@ -84,6 +84,12 @@ struct Events {
     comm.OnSendDataEmpty = [this](TComm *) { ++sendEmpty; };
     comm.OnRequestHangup = [this](TComm *) { ++hangups; };
   }
+  void Clear() {
+    deliveries.clear();
+    deliveredAt.clear();
+    sendEmpty = 0;
+    hangups = 0;
+  }
   size_t Received() const {
     size_t n = 0;
     for (const auto &d : deliveries) n += d.size();
@@ -112,12 +118,13 @@ class TCommTest : public ::testing::Test {
     events.Bind(comm);
   }
 
-  // Opens the port and drops whatever an earlier test left in the queue of posted events.
-  void Open() {
+  void Open() { comm.OpenPort(); }
+  // Closes and opens again, forgetting what was recorded: anything raised afterwards that the
+  // first opening had posted would show as received.
+  void Reopen() {
+    events.Clear();
+    comm.ClosePort();
     comm.OpenPort();
-    QCoreApplication::processEvents();
-    events = Events{};
-    events.Bind(comm);
   }
 
   // Stops the component's output with XOFF from the far end. The marker byte after XOFF is
@@ -406,14 +413,13 @@ TEST_F(TCommTest, SettersReapplyOnlyOnChangeAndReachTheDriver) {
     EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(CBAUDEX)) << "BOTHER: a speed outside the table";
     close(probe);
   }
-  comm.ClosePort();
-  Open();
+  Reopen();
   peer.Write("15200");
   ASSERT_TRUE(WaitFor([&] { return events.Received() >= 5; }));
   EXPECT_EQ(events.All(), (std::vector<uint8_t>{'1', '5', '2', '0', '0'}));
 }
 
-TEST_F(TCommTest, SendDataEmptyIsRaisedOncePerDrainedQueue) {
+TEST_F(TCommTest, SendDataEmptyIsRaisedAtOpeningAndOncePerDrainedQueue) {
   Open();
   // A reply from the far end marks a point in the stream of posted events: once it has been
   // raised, everything the component posted before it has been raised too.
@@ -424,22 +430,34 @@ TEST_F(TCommTest, SendDataEmptyIsRaisedOncePerDrainedQueue) {
   };
 
   ASSERT_TRUE(syncWithFarEnd());
-  EXPECT_EQ(events.sendEmpty, 0) << "nothing was written yet";
+  EXPECT_EQ(events.sendEmpty, 1) << "the empty queue of a fresh opening is announced";
 
   // Three blocks queued while output is stopped make one queue that drains once.
   StopOutput();
   for (int i = 0; i < 3; ++i) ASSERT_TRUE(comm.WriteData(reinterpret_cast<const uint8_t *>("block"), 5));
   ResumeOutput();
   EXPECT_EQ(peer.ReadExactly(15).size(), 15u);
-  ASSERT_TRUE(WaitFor([&] { return events.sendEmpty >= 1; }));
-  ASSERT_TRUE(syncWithFarEnd());
-  EXPECT_EQ(events.sendEmpty, 1);
-
-  ASSERT_TRUE(comm.WriteData(reinterpret_cast<const uint8_t *>("more"), 4));
-  EXPECT_EQ(peer.ReadExactly(4).size(), 4u);
   ASSERT_TRUE(WaitFor([&] { return events.sendEmpty >= 2; }));
   ASSERT_TRUE(syncWithFarEnd());
   EXPECT_EQ(events.sendEmpty, 2);
+
+  ASSERT_TRUE(comm.WriteData(reinterpret_cast<const uint8_t *>("more"), 4));
+  EXPECT_EQ(peer.ReadExactly(4).size(), 4u);
+  ASSERT_TRUE(WaitFor([&] { return events.sendEmpty >= 3; }));
+  ASSERT_TRUE(syncWithFarEnd());
+  EXPECT_EQ(events.sendEmpty, 3);
+}
+
+TEST_F(TCommTest, WhatAClosedOpeningPostedIsNotRaisedAfterTheNext) {
+  Open();
+  peer.Write("stale");
+  // The delivery is posted after 100 ms of silence; the window thread does not handle it.
+  std::this_thread::sleep_for(milliseconds(300));
+  Reopen();
+  peer.Write("fresh");
+  ASSERT_TRUE(WaitFor([&] { return events.Received() >= 5; }));
+  EXPECT_EQ(events.All(), (std::vector<uint8_t>{'f', 'r', 'e', 's', 'h'}));
+  EXPECT_EQ(events.sendEmpty, 1) << "one announcement, of the second opening";
 }
 
 TEST_F(TCommTest, ClosePortIsPromptWhileWorkersAreBusy) {
@@ -458,19 +476,22 @@ TEST_F(TCommTest, ClosePortIsPromptWhileWorkersAreBusy) {
 
   peer.Drain();
   comm.SetOutx_XonXoffFlow(false);
+  events.Clear();
   Open();  // the same device opens again at once
   peer.Write("again");
   ASSERT_TRUE(WaitFor([&] { return events.Received() >= 5; }));
   EXPECT_EQ(events.All(), (std::vector<uint8_t>{'a', 'g', 'a', 'i', 'n'}));
 }
 
-TEST_F(TCommTest, FarEndHangupIsReportedOnceWithoutBusyLoop) {
+TEST_F(TCommTest, FarEndHangupIsReportedByEachWorkerThatFailsWithoutBusyLoop) {
   Open();
   peer.HangUp();
   ASSERT_TRUE(WaitFor([&] { return events.hangups >= 1; }));
+  EXPECT_EQ(events.hangups, 1) << "the read worker";
 
-  // A write after the hang-up fails in the write worker; the report is not repeated.
+  // A write after the hang-up fails in the write worker, which reports it too.
   comm.WriteData(reinterpret_cast<const uint8_t *>("lost"), 4);
+  ASSERT_TRUE(WaitFor([&] { return events.hangups >= 2; }));
 
   const double cpuBefore = CpuSeconds();
   std::this_thread::sleep_for(milliseconds(1000));
@@ -479,7 +500,7 @@ TEST_F(TCommTest, FarEndHangupIsReportedOnceWithoutBusyLoop) {
   EXPECT_LT(cpuMs, 50.0);
 
   QCoreApplication::processEvents();
-  EXPECT_EQ(events.hangups, 1);
+  EXPECT_EQ(events.hangups, 2) << "each worker reports once";
   EXPECT_FALSE(comm.WriteData(reinterpret_cast<const uint8_t *>("x"), 1)) << "the write worker has ended";
 
   EXPECT_TRUE(comm.IsOpen());
@@ -489,6 +510,7 @@ TEST_F(TCommTest, FarEndHangupIsReportedOnceWithoutBusyLoop) {
   // A new device opens on the same component and works.
   PtyPeer second;
   comm.SetCommName(QString::fromStdString(second.SlavePath()));
+  events.Clear();
   Open();
   ASSERT_TRUE(comm.WriteData(reinterpret_cast<const uint8_t *>("hi"), 2));
   EXPECT_EQ(second.ReadExactly(2), (std::vector<uint8_t>{'h', 'i'}));
