@@ -1,4 +1,5 @@
-// The text-to-integer conversion of every number box, against std::from_chars.
+// The text-to-integer conversion of every number box, against std::from_chars, and the argument
+// encodings of the number it gives.
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -6,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "protocol/config_frame.h"
 #include "protocol/int_text.h"
 
 namespace {
@@ -68,6 +70,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const int64_t v = *value;
     std::snprintf(hex, sizeof hex, "%s$%llX", v < 0 ? "-" : "", static_cast<unsigned long long>(v < 0 ? -v : v));
     if (TryTextToInt(hex) != value) Fail(text, "hexadecimal spelling does not come back");
+
+    // Each encoding gives digits only for the values its field can carry.
+    const int32_t n = *value;
+    for (char first = '0'; first <= '9'; ++first) {
+      const auto digit = OffsetDigit(n, first);
+      if (digit.has_value() != (n >= 0 && n <= '9' - first) || (digit && *digit != first + n))
+        Fail(text, "offset digit");
+    }
+    if (IndexDigit(n).has_value() != (n >= 0 && n <= 9)) Fail(text, "index digit");
+    if (TwoDigitDecimal(n).has_value() != (n >= 0 && n <= 99)) Fail(text, "two-digit decimal");
+    if (const auto three = ThreeDigitDecimal(n)) {
+      if (TryTextToInt(std::string(three->begin(), three->end())) != n) Fail(text, "three-digit decimal");
+    } else if (n >= 0 && n <= 999) {
+      Fail(text, "three-digit decimal refused");
+    }
+    if (TryTextToInt(PaddedDecimal(n, 8)) != n) Fail(text, "padded decimal");
   }
   return 0;
 }

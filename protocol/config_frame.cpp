@@ -6,9 +6,9 @@ std::optional<uint8_t> IndexDigit(int index) {
 }
 
 std::optional<uint8_t> OffsetDigit(int index, char firstDigit) {
-  int digit = firstDigit - '0' + index;
-  if (index < 0 || firstDigit < '0' || firstDigit > '9' || digit > 9) return std::nullopt;
-  return static_cast<uint8_t>('0' + digit);
+  // Checked before any arithmetic: an index near INT_MAX must not overflow.
+  if (index < 0 || firstDigit < '0' || firstDigit > '9' || index > '9' - firstDigit) return std::nullopt;
+  return static_cast<uint8_t>(firstDigit + index);
 }
 
 std::optional<std::array<uint8_t, 2>> TwoDigitDecimal(int32_t value) {

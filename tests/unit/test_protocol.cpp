@@ -68,6 +68,8 @@ TEST(Encodings, DigitsAreMadeOnlyForValuesThatFit) {
   EXPECT_FALSE(OffsetDigit(6, '4'));
   EXPECT_EQ(OffsetDigit(6, '3'), uint8_t('9'));
   EXPECT_FALSE(OffsetDigit(-1, '3'));
+  EXPECT_FALSE(OffsetDigit(INT_MAX, '4'));
+  EXPECT_FALSE(OffsetDigit(INT_MIN, '4'));
 
   EXPECT_EQ(Str(TwoDigitDecimal(7)), "07");
   EXPECT_EQ(Str(TwoDigitDecimal(0)), "00");
