@@ -20,6 +20,7 @@
 
 #include "serial/sim_ports.h"
 #include "sim/module.h"
+#include "sim/pty_write.h"
 
 namespace {
 
@@ -80,23 +81,6 @@ int WaitReadable(int fd, milliseconds timeout, const sigset_t &unblocked) {
     limit = &ts;
   }
   return ppoll(fd >= 0 ? &p : nullptr, fd >= 0 ? 1 : 0, limit, &unblocked);
-}
-
-bool WriteAll(int fd, const std::vector<uint8_t> &bytes) {
-  size_t done = 0;
-  const auto deadline = Clock::now() + kWriteLimit;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
-    if (Clock::now() >= deadline || gStopSignal) return false;
-    pollfd p{fd, POLLOUT, 0};
-    poll(&p, 1, 20);
-  }
-  return true;
 }
 
 }  // namespace
@@ -227,7 +211,7 @@ int main(int argc, char **argv) {
     if (!answer.empty()) {
       WaitReadable(-1, kAnswerDelay, unblocked);
       if (gStopSignal) break;
-      WriteAll(master, answer);
+      WriteAll(master, answer, kWriteLimit, unblocked, gStopSignal);
       if (options.trace) std::printf("-> %s\n", Describe(answer).c_str());
     }
     const SimModuleState &after = module.State();
