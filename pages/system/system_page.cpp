@@ -98,14 +98,15 @@ bool TForm1::SystemPageFilterTyping(QObject *watched, QEvent *event) {
 
   // One character as the box takes it natively; several (a compose sequence, an input-method
   // commit) one at a time, so that each is filtered against the text as it grows.
-  auto accepted = [&](QChar ch) {
-    char key = ch.isPrint() && ch.unicode() < 128 ? static_cast<char>(ch.unicode()) : '\0';
-    if (key != '\0') (this->*(filter->second))(key);
+  auto takes = [&](QChar ch) {
+    if (!ch.isPrint() || ch.unicode() >= 128) return false;
+    char key = static_cast<char>(ch.unicode());
+    (this->*(filter->second))(key);
     return key != '\0';
   };
-  if (typed.size() == 1 && event->type() == QEvent::KeyPress) return !accepted(typed.front());
+  if (typed.size() == 1 && event->type() == QEvent::KeyPress) return !takes(typed.front());
   for (QChar ch : typed)
-    if (accepted(ch)) box->insert(QString(ch));
+    if (takes(ch)) box->insert(QString(ch));
   if (event->type() == QEvent::InputMethod) {
     auto *im = static_cast<QInputMethodEvent *>(event);
     im->setCommitString(QString());  // committed above; the box still takes the pre-edit text
