@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the program, the simulator and rq735-bench, and runs the
-# benchmark under a virtual X server so that both start-up figures are measured. The figures go to
-# standard output, one line each ("name value unit"); rq735-bench's options pass through, e.g.
+# Builds the program, the simulator and rq735-bench, and runs the benchmark under a virtual X
+# server so that both start-up figures are measured. Needs what scripts/install-deps.sh installs
+# (the test command runs it). The figures go to standard output, one line each ("name value
+# unit"); rq735-bench's options pass through, e.g.
 #   scripts/bench.sh --runs 7 --cycles 2000
 # Takes about 15 minutes with the defaults (1000 request-reply cycles at about 0.75 s each).
 set -euo pipefail

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Builds the program, starts a simulated module on a pseudo-terminal and opens the window.
+# Installs what is missing, builds the program, starts a simulated module on a pseudo-terminal
+# and opens the window.
 # Pick the simulator's entry (".../rq735-sim-*/module-<pid>") in "Serial Port:", press "Open",
 # then "Communication Query".
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${RQ735_BUILD_DIR:-$root/build}"
+"$root/scripts/install-deps.sh"
 RQ735_TARGETS="rq735 rq735-sim" "$root/scripts/build.sh"
 
 "$build/rq735-sim" -v &

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets of fuzz/ with clang and runs each for a fixed time.
+# Builds the libFuzzer targets of fuzz/ with clang and runs each for a fixed time. Needs what
+# scripts/install-deps.sh installs (the test command runs it).
 #
 #   scripts/fuzz.sh [SECONDS] [TARGET...]     default: 60 seconds, every target
 #
@@ -19,7 +20,6 @@ all=(fuzz_system_reply fuzz_modbus_reply fuzz_identity_reply fuzz_dynamic_reply 
      fuzz_int_text fuzz_hex_pairs fuzz_ieee754_text fuzz_hart_frame fuzz_hart_request)
 if [ $# -gt 0 ]; then targets=("$@"); else targets=("${all[@]}"); fi
 
-"$root/scripts/install-deps.sh"
 CC=clang CXX=clang++ cmake -S "$root/fuzz" -B "$build" >/dev/null
 cmake --build "$build" -j"$jobs" --target "${targets[@]}" >/dev/null
 
