@@ -65,22 +65,6 @@ Pty::~Pty() {
   if (master_ >= 0) close(master_);
 }
 
-bool WriteAll(int fd, const uint8_t *data, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n = write(fd, data + done, size - done);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-    } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-      pollfd p{fd, POLLOUT, 0};
-      poll(&p, 1, 100);
-    } else {
-      return false;
-    }
-  }
-  return true;
-}
-
 Child Spawn(const std::string &program, const std::vector<std::string> &args, const std::vector<std::string> &env) {
   Child child;
   int pipeFds[2];

@@ -37,8 +37,6 @@ class Pty {
   std::string slavePath_;
 };
 
-// Writes every byte, waiting while the descriptor is full. False on an error.
-bool WriteAll(int fd, const uint8_t *data, size_t size);
 
 // A child process whose standard output is read through a pipe.
 struct Child {

@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -27,6 +28,7 @@
 
 #include "app/main_window.h"
 #include "bench/bench_util.h"
+#include "serial/pty_write.h"
 #include "serial/tcomm.h"
 #include "sim/module.h"
 
@@ -37,6 +39,7 @@ constexpr int kReceiveWaitMs = 300;   // the receive handler's wait
 constexpr int kLineSilenceMs = 100;   // the read worker ends a delivery after this much silence
 constexpr int kParseTimerMs = 300;    // Timer2
 constexpr int kExchangeLimitMs = 5000;
+constexpr std::chrono::milliseconds kWriteLimit(60000);  // what a pseudo-terminal peer may wait to write
 
 void Print(const char *key, double value) {
   std::printf("%s %.6f\n", key, value);
@@ -147,7 +150,7 @@ class SimPeer {
       const std::vector<uint8_t> answer = module.Answer(request);
       request.clear();
       if (answer.empty()) continue;
-      WriteAll(master_, answer.data(), answer.size());
+      WriteAll(master_, answer.data(), answer.size(), kWriteLimit);
       lastAnswerNs_ = NowNs();
     }
   }
@@ -301,7 +304,7 @@ int Throughput(int argc, char **argv, int baud, size_t bytes) {
     if (received.size() >= bytes) loop.quit();
   };
   const int64_t rx0 = NowNs();
-  std::thread writer([&] { WriteAll(pty.Master(), data.data(), data.size()); });
+  std::thread writer([&] { WriteAll(pty.Master(), data.data(), data.size(), kWriteLimit); });
   QTimer::singleShot(60000, &loop, &QEventLoop::quit);
   loop.exec();
   const int64_t rx1 = NowNs();

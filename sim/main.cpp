@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "serial/pty_write.h"
 #include "serial/sim_ports.h"
 #include "sim/module.h"
-#include "sim/pty_write.h"
 
 namespace {
 
@@ -211,7 +211,7 @@ int main(int argc, char **argv) {
     if (!answer.empty()) {
       WaitReadable(-1, kAnswerDelay, unblocked);
       if (gStopSignal) break;
-      WriteAll(master, answer, kWriteLimit, unblocked, gStopSignal);
+      WriteAll(master, answer.data(), answer.size(), kWriteLimit, &unblocked, &gStopSignal);
       if (options.trace) std::printf("-> %s\n", Describe(answer).c_str());
     }
     const SimModuleState &after = module.State();

@@ -1,5 +1,7 @@
 #include "tests/support/pty_peer.h"
 
+#include "serial/pty_write.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -38,19 +40,7 @@ void PtyPeer::HangUp() {
 }
 
 void PtyPeer::Write(const std::vector<uint8_t> &bytes) {
-  size_t done = 0;
-  auto deadline = Clock::now() + std::chrono::seconds(5);
-  while (done < bytes.size() && Clock::now() < deadline) {
-    ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-    } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-      pollfd p{master_, POLLOUT, 0};
-      poll(&p, 1, 50);
-    } else {
-      break;
-    }
-  }
+  WriteAll(master_, bytes.data(), bytes.size(), std::chrono::seconds(5));
 }
 
 void PtyPeer::Write(const std::string &text) { Write(std::vector<uint8_t>(text.begin(), text.end())); }

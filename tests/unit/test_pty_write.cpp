@@ -1,5 +1,5 @@
-// The simulator's answer writer on a line nobody reads: a stop signal ends its wait at once.
-#include "sim/pty_write.h"
+// The far end's write loop on a line nobody reads: a stop signal ends its wait at once.
+#include "serial/pty_write.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -45,7 +45,7 @@ TEST(PtyWrite, AStopSignalDuringAStalledWriteEndsItAtOnce) {
     sigdelset(&waitMask, SIGUSR1);
     writing = true;
     const auto start = Clock::now();
-    wrote = WriteAll(fds[1], chunk, milliseconds(2000), waitMask, gStopped);
+    wrote = WriteAll(fds[1], chunk.data(), chunk.size(), milliseconds(2000), &waitMask, &gStopped);
     took = Clock::now() - start;
   });
   while (!writing) std::this_thread::yield();
