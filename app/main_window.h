@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/form_helpers.h"
+#include "app/request_codes.h"
 #include "app/ttimer.h"
 #include "protocol/hart.h"
 #include "serial/tcomm.h"
@@ -44,8 +45,8 @@ class TForm1 : public QMainWindow {
 
   // Request state shared by every page; zero at start.
   uint8_t CommBuffer[kCommBufferSize] = {};
-  int32_t PendingReply = 0;
-  int32_t TimeoutKind = 0;
+  int32_t PendingReply = Pending::Nothing;  // a Pending::Code
+  int32_t TimeoutKind = Timeout::Silent;    // a Timeout::Kind
   QByteArray ReplyText;  // the last delivery, one character per byte, at most 255
   int ReplyHeld = 0;     // how many bytes of the last delivery the receive copy holds, at most 404
   uint8_t PortOpen = 0;
@@ -112,7 +113,7 @@ class TForm1 : public QMainWindow {
   uint8_t MasterFlag() const;
   HartIdentity StoredIdentity() const;
   // Shows the frame in hexadecimal, writes it, arms Timer3 and sets the codes.
-  void SendHartRequest(const std::vector<uint8_t> &frame, int32_t pendingReply, const Refusals &refused);
+  void SendHartRequest(const std::vector<uint8_t> &frame, Pending::Code awaited, const Refusals &refused);
   int FindHartReply(uint8_t delimiter) const;
 
   // "MODBUS Parameter Configuration" page
@@ -130,11 +131,11 @@ class TForm1 : public QMainWindow {
   void Button13Click();
 
   // Reply parsers called by the Timer2 dispatch (defined with their pages).
-  void ParseCommunicationReply();    // 201
-  void ParseSystemParameterReply();  // 202
-  void ParseIdentityReply();         // 100
-  void ParseDynamicVariableReply();  // 103
-  void ParseModbusParameterReply();  // 301
+  void ParseCommunicationReply();    // Pending::CommunicationCheck
+  void ParseSystemParameterReply();  // Pending::SystemParameters
+  void ParseIdentityReply();         // Pending::HartIdentity
+  void ParseDynamicVariableReply();  // Pending::HartDynamicVariables
+  void ParseModbusParameterReply();  // Pending::ModbusParameters
 
   // Shared steps of the request handlers. Each send first raises what `refused` holds.
   // Shows the frame CommBuffer[8 .. 8+length) in Edit8 as text and writes it.
@@ -150,7 +151,7 @@ class TForm1 : public QMainWindow {
   // "QQS#MD:" with the working mode chosen in `modes`: the system page and the MODBUS page both send it.
   void SendWorkingMode(const QComboBox *modes, const QString &field);
   // Sets the codes and arms Timer3 with the setting interval.
-  void Await(int32_t pendingReply, int32_t timeoutKind);
+  void Await(Pending::Code awaited, Timeout::Kind report);
 
   TTimer Timer2;
   TTimer Timer3;

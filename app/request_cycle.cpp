@@ -40,9 +40,9 @@ void TForm1::ClearSendAndReceive() {
   ui_->Memo10->clear();
 }
 
-void TForm1::Await(int32_t pendingReply, int32_t timeoutKind) {
-  PendingReply = pendingReply;
-  TimeoutKind = timeoutKind;
+void TForm1::Await(Pending::Code awaited, Timeout::Kind report) {
+  PendingReply = awaited;
+  TimeoutKind = report;
   Timer3.SetInterval(kSettingTimeoutMs);
   Timer3.SetEnabled(true);
 }
@@ -64,29 +64,29 @@ void TForm1::Comm1ReceiveData(TComm *, const uint8_t *buffer, uint16_t bufferLen
   };
 
   switch (PendingReply) {
-    case 201:
-    case 202:
-    case 301:
+    case Pending::CommunicationCheck:
+    case Pending::SystemParameters:
+    case Pending::ModbusParameters:
       Timer2.SetEnabled(true);
       ui_->Memo10->setPlainText(asText);
       Timer3.SetEnabled(false);
       break;
-    case 100:
-    case 103:
+    case Pending::HartIdentity:
+    case Pending::HartDynamicVariables:
       ui_->Memo10->setPlainText(asHex());
       Timer3.SetEnabled(false);
       Timer2.SetEnabled(true);
       break;
-    case 104:
-    case 106:
-    case 302:
+    case Pending::HartManualCommand:
+    case Pending::HartPollingAddress:
+    case Pending::RtuReply:
       ui_->Memo10->setPlainText(asHex());
       Timer3.SetEnabled(false);
       break;
     default:
       ui_->Memo10->setPlainText(asText);
       Timer3.SetEnabled(false);
-      PendingReply = 0;
+      PendingReply = Pending::Nothing;
       break;
   }
 }
@@ -94,25 +94,25 @@ void TForm1::Comm1ReceiveData(TComm *, const uint8_t *buffer, uint16_t bufferLen
 void TForm1::Timer2Timer() {
   Timer2.SetEnabled(false);
   switch (PendingReply) {
-    case 100:
-      PendingReply = 0;
+    case Pending::HartIdentity:
+      PendingReply = Pending::Nothing;
       Timer3.SetEnabled(false);
       ParseIdentityReply();
       break;
-    case 201:
-      PendingReply = 0;
-      TimeoutKind = 0;
+    case Pending::CommunicationCheck:
+      PendingReply = Pending::Nothing;
+      TimeoutKind = Timeout::Silent;
       ParseCommunicationReply();
       break;
-    case 103:
-      PendingReply = 0;
+    case Pending::HartDynamicVariables:
+      PendingReply = Pending::Nothing;
       Timer3.SetEnabled(false);
       ParseDynamicVariableReply();
       break;
-    case 202:
+    case Pending::SystemParameters:
       ParseSystemParameterReply();
       break;
-    case 301:
+    case Pending::ModbusParameters:
       ParseModbusParameterReply();
       break;
     default:
@@ -123,14 +123,14 @@ void TForm1::Timer2Timer() {
 void TForm1::Timer3Timer() {
   Timer3.SetEnabled(false);
   switch (TimeoutKind) {
-    case 1:
+    case Timeout::Connection:
       ShowMessage(QStringLiteral("Connection timeout!"));
       break;
-    case 2:
+    case Timeout::Query:
       ui_->Label68->clear();
       ShowMessage(QStringLiteral("Parameter query timeout!"));
       break;
-    case 3:
+    case Timeout::Setting:
       ui_->Label68->setText(QStringLiteral("Set timeout!"));
       ShowMessage(QStringLiteral("!"));
       break;

@@ -61,13 +61,13 @@ HartIdentity TForm1::StoredIdentity() const {
   return {HartManufacturer, CommBuffer[6], {CommBuffer[0], CommBuffer[1], CommBuffer[2]}};
 }
 
-void TForm1::SendHartRequest(const std::vector<uint8_t> &frame, int32_t pendingReply, const Refusals &refused) {
+void TForm1::SendHartRequest(const std::vector<uint8_t> &frame, Pending::Code awaited, const Refusals &refused) {
   refused.RaiseIfAny();
   std::copy(frame.begin(), frame.end(), CommBuffer + kFrameStart);
   SendFrameAsHex(static_cast<int>(frame.size()), refused);
   Timer3.SetEnabled(true);
-  PendingReply = pendingReply;
-  TimeoutKind = 3;
+  PendingReply = awaited;
+  TimeoutKind = Timeout::Setting;
 }
 
 void TForm1::Button20Click() {
@@ -84,7 +84,7 @@ void TForm1::Button20Click() {
   }
   Refusals refused;
   const int preambles = PreambleCount(static_cast<int>(body.bytes.size()), refused);
-  SendHartRequest(HartRawFrame(preambles, body.bytes), 104, refused);
+  SendHartRequest(HartRawFrame(preambles, body.bytes), Pending::HartManualCommand, refused);
 }
 
 void TForm1::Button7Click() {
@@ -96,14 +96,14 @@ void TForm1::Button7Click() {
   const auto frame = HartShortFrame(preambles, MasterFlag(), static_cast<uint8_t>(address), 0x00);
   refused.RaiseIfAny();  // the stored address is kept for a query that goes out
   CommBuffer[7] = static_cast<uint8_t>(address);
-  SendHartRequest(frame, 100, refused);
+  SendHartRequest(frame, Pending::HartIdentity, refused);
 }
 
 void TForm1::Button16Click() {
   Refusals refused;
   ClearSendAndReceive();
   const int preambles = PreambleCount(8, refused);
-  SendHartRequest(HartLongFrame(preambles, MasterFlag(), StoredIdentity(), 0x03), 103, refused);
+  SendHartRequest(HartLongFrame(preambles, MasterFlag(), StoredIdentity(), 0x03), Pending::HartDynamicVariables, refused);
 }
 
 void TForm1::Button14Click() {
@@ -113,7 +113,7 @@ void TForm1::Button14Click() {
   const int preambles = PreambleCount(9, refused);
   const int address = PositionOf(ui_->ComboBox27, QStringLiteral("HART Address Configuration"), refused);
   SendHartRequest(HartLongFrame(preambles, MasterFlag(), StoredIdentity(), 0x06, {static_cast<uint8_t>(address)}),
-                  106, refused);
+                  Pending::HartPollingAddress, refused);
   Timer3.SetInterval(kSettingTimeoutMs);
   Timer3.SetEnabled(true);
 }

@@ -47,7 +47,7 @@ void SendParameterQuery(TForm1 &form) {
   at = Put(form.CommBuffer, at, DeviceDigit(*form.ui(), refused));
   at = Put(form.CommBuffer, at, "#");
   form.SendFrameAsText(at - F, refused);
-  form.Await(301, 2);
+  form.Await(Pending::ModbusParameters, Timeout::Query);
 }
 
 // Empties the custom parsing fields; `withAddressBits` also clears "Address Bits:".
@@ -83,7 +83,7 @@ void SendCustomCommand(TForm1 &form, char command, const QLineEdit *bytesBox, co
   std::memcpy(form.CommBuffer + at, parsed.bytes.data(), parsed.bytes.size());
   at += static_cast<int>(parsed.bytes.size());
   form.SendFrameAsHex(at - F, refused);
-  form.Await(200, 3);
+  form.Await(Pending::SettingAcknowledgement, Timeout::Setting);
 }
 
 // Writes the reply's values into the page's controls.
@@ -229,7 +229,7 @@ void TForm1::Button10Click() {
   WriteThreeDigits(CommBuffer + at, TextToIntOf(ui_->Edit1->text()), QStringLiteral("Buffer Clear Time"), refused);
   at = Put(CommBuffer, at + 3, "#");
   SendFrameAsText(at - F, refused);
-  Await(200, 3);
+  Await(Pending::SettingAcknowledgement, Timeout::Setting);
 }
 
 void TForm1::Button21Click() {
@@ -248,7 +248,7 @@ void TForm1::Button21Click() {
              IndexDigitOf(combo, QStringLiteral("Data format of %1").arg(QLatin1String(field)), refused));
   at = Put(CommBuffer, at, "#");
   SendFrameAsText(at - F, refused);
-  Await(200, 3);
+  Await(Pending::SettingAcknowledgement, Timeout::Setting);
 }
 
 void TForm1::Button22Click() { SendWorkingMode(ui_->ComboBox14, QStringLiteral("Module Operation Mode")); }
@@ -271,7 +271,7 @@ void TForm1::Button2Click() {
   }
   at = Put(CommBuffer, at, "#");
   SendFrameAsText(at - F, refused);
-  Await(200, 3);
+  Await(Pending::SettingAcknowledgement, Timeout::Setting);
 }
 
 void TForm1::ComboBox17Change() {
@@ -315,7 +315,7 @@ void TForm1::Button12Click() {
   }
   at = Put(CommBuffer, at, "#");
   SendFrameAsText(at - F, refused);
-  Await(200, 3);
+  Await(Pending::SettingAcknowledgement, Timeout::Setting);
 }
 
 // MODBUS RTU test and IEEE-754 calculator
@@ -333,7 +333,7 @@ void TForm1::Button4Click() {
   CommBuffer[F + 6] = crc.low;
   CommBuffer[F + 7] = crc.high;
   SendFrameAsHex(8, Refusals());
-  Await(302, 1);
+  Await(Pending::RtuReply, Timeout::Connection);
 }
 
 void TForm1::Button13Click() {

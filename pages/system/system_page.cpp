@@ -120,13 +120,13 @@ bool TForm1::SystemPageFilterTyping(QObject *watched, QEvent *event) {
 void TForm1::Button23Click() {
   ClearSendAndReceive();
   SendFrameAsText(Put(CommBuffer, F, "QQQ#QX#") - F, Refusals());
-  Await(202, 2);
+  Await(Pending::SystemParameters, Timeout::Query);
 }
 
 void TForm1::Button6Click() {
   ClearSendAndReceive();
   SendFrameAsText(Put(CommBuffer, F, "QQQ#QV#") - F, Refusals());
-  Await(201, 1);
+  Await(Pending::CommunicationCheck, Timeout::Connection);
 }
 
 // Settings
@@ -138,7 +138,7 @@ void TForm1::Button29Click() {
   WriteThreeDigits(CommBuffer + at, TextToIntOf(ui_->Edit14->text()), QStringLiteral("MODBUS slave address"), refused);
   at = Put(CommBuffer, at + 3, "#");
   SendFrameAsText(at - F, refused);
-  Await(200, 3);
+  Await(Pending::SettingAcknowledgement, Timeout::Setting);
 }
 
 void TForm1::SendWorkingMode(const QComboBox *modes, const QString &field) {
@@ -148,7 +148,7 @@ void TForm1::SendWorkingMode(const QComboBox *modes, const QString &field) {
   at = Put(CommBuffer, at, IndexDigitOf(modes, field, refused));
   at = Put(CommBuffer, at, "#");
   SendFrameAsText(at - F, refused);
-  Await(200, 3);
+  Await(Pending::SettingAcknowledgement, Timeout::Setting);
 }
 
 void TForm1::Button24Click() { SendWorkingMode(ui_->ComboBox7, QStringLiteral("Module working mode")); }
@@ -160,7 +160,7 @@ void TForm1::Button15Click() {
   at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox12, QStringLiteral("RS485A Data Return Time"), refused));
   at = Put(CommBuffer, at, "#");
   SendFrameAsText(at - F, refused);
-  Await(200, 3);
+  Await(Pending::SettingAcknowledgement, Timeout::Setting);
 }
 
 void TForm1::Button27Click() {
@@ -171,7 +171,7 @@ void TForm1::Button27Click() {
                    QStringLiteral("HART instrument communication interval time"), refused);
   at = Put(CommBuffer, at + 3, "#");
   SendFrameAsText(at - F, refused);
-  Await(200, 3);
+  Await(Pending::SettingAcknowledgement, Timeout::Setting);
 }
 
 void TForm1::Button9Click() {
@@ -182,7 +182,7 @@ void TForm1::Button9Click() {
   at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox9, QStringLiteral("RS485 Parity"), refused));
   at = Put(CommBuffer, at, "#");
   SendFrameAsText(at - F, refused);
-  Await(200, 3);
+  Await(Pending::SettingAcknowledgement, Timeout::Setting);
   // The module may change its line settings now; the port is closed 2 s later.
   Timer4.SetInterval(2000);
   Timer4.SetEnabled(true);
@@ -191,7 +191,7 @@ void TForm1::Button9Click() {
 void TForm1::Button30Click() {
   ClearSendAndReceive();
   SendFrameAsText(Put(CommBuffer, F, "QQS#RESET#") - F, Refusals());
-  Await(200, 3);
+  Await(Pending::SettingAcknowledgement, Timeout::Setting);
 }
 
 void TForm1::Edit14Change() { ui_->Edit18->setText(ui_->Edit14->text()); }
@@ -217,7 +217,7 @@ void TForm1::AD1SETClick() {
   const QByteArray request = FactoryRequest("KORVEN#AIN1:" + ui_->AD1H->text().toLatin1() + "," +
                                                 ui_->AD1L->text().toLatin1() + "," + ui_->AD1LD->text().toLatin1() + "#",
                                             refused);
-  PendingReply = 1001;
+  PendingReply = Pending::FactoryAnswer;
   SendText(request, refused);
   ui_->Memo10->clear();
 }
@@ -228,14 +228,14 @@ void TForm1::Button5Click() {
   Timer3.SetEnabled(true);
   const QByteArray request = FactoryRequest("KORVEN#ZOM:" + ui_->Edit2->text().toLatin1() + "#", refused);
   SendText(request, refused);
-  PendingReply = 1001;
+  PendingReply = Pending::FactoryAnswer;
 }
 
 void TForm1::PButton52Click() {
   const int32_t value = TextToIntOf(ui_->PUSET3->text());
   SendText(QByteArray("KORVEN#LPN:") + PaddedDecimalUnsigned(value, 8).c_str() + "#", Refusals());
   ui_->Memo10->clear();
-  PendingReply = 1001;
+  PendingReply = Pending::FactoryAnswer;
 }
 
 void TForm1::Button3Click() {
@@ -244,14 +244,14 @@ void TForm1::Button3Click() {
   const QByteArray request = FactoryRequest("KORVEN#LPF:" + ui_->PUSET1XIAO->text().toLatin1() + "#", refused);
   SendText(request, refused);
   ui_->Memo10->clear();
-  PendingReply = 1001;
+  PendingReply = Pending::FactoryAnswer;
 }
 
 void TForm1::Button11Click() {
   const int32_t value = TextToIntOf(ui_->Edit3->text());
   SendText(QByteArray("KORVEN#ADX:") + PaddedDecimalUnsigned(value, 4).c_str() + "#", Refusals());
   ui_->Memo10->clear();
-  PendingReply = 1001;
+  PendingReply = Pending::FactoryAnswer;
 }
 
 void TForm1::Button60Click() {
@@ -265,7 +265,7 @@ void TForm1::Button60Click() {
 void TForm1::Button8Click() {
   ClearSendAndReceive();
   SendFrameAsText(Put(CommBuffer, F, "QQQ#QVAL#") - F, Refusals());
-  Await(1001, 1);
+  Await(Pending::FactoryAnswer, Timeout::Connection);
 }
 
 // Key filters

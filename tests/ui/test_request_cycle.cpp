@@ -33,7 +33,7 @@ std::vector<uint8_t> Bytes(std::initializer_list<int> values) {
 void Request(TForm1 &form, const std::string &frame, int32_t pending, int32_t kind) {
   std::memcpy(form.CommBuffer + TForm1::kFrameStart, frame.data(), frame.size());
   form.SendFrameAsText(static_cast<int>(frame.size()), Refusals());
-  form.Await(pending, kind);
+  form.Await(static_cast<Pending::Code>(pending), static_cast<Timeout::Kind>(kind));
 }
 
 QString Memo(TForm1 &form) { return Text(&form, "Memo10"); }
