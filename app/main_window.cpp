@@ -9,7 +9,8 @@
 #include <QScreen>
 #include <QTabWidget>
 
-#include "app/form_helpers.h"
+#include "app/list_positions.h"
+#include "app/screen_place.h"
 #include "ui_main_window.h"
 
 TForm1::TForm1(QWidget *parent)

@@ -10,12 +10,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <vector>
 
-#include "app/form_helpers.h"
+#include "app/error_display.h"
 #include "app/request_codes.h"
 #include "app/ttimer.h"
-#include "protocol/hart.h"
 #include "serial/tcomm.h"
 
 namespace Ui {
@@ -104,17 +102,10 @@ class TForm1 : public QMainWindow {
   void Button16Click();
   void Button14Click();
   void ComboBox30Change();
-  // Stored identity of the last instrument that answered the identity query; the device type and
-  // identifier live in CommBuffer bytes 6 and 0..2, the polling address of the query in byte 7.
+  // Of the stored identity of the last instrument that answered the identity query, the two
+  // variables that do not live in CommBuffer (the rest is the HART page's business).
   uint8_t HartManufacturer = 0;
   uint8_t HartPreambleNeed = 0;
-  // P from "Preamble Length:" for a frame whose body (delimiter to last data byte) has `bodyLength` bytes.
-  int PreambleCount(int bodyLength, Refusals &refused);
-  uint8_t MasterFlag() const;
-  HartIdentity StoredIdentity() const;
-  // Shows the frame in hexadecimal, writes it, arms Timer3 and sets the codes.
-  void SendHartRequest(const std::vector<uint8_t> &frame, Pending::Code awaited, const Refusals &refused);
-  int FindHartReply(uint8_t delimiter) const;
 
   // "MODBUS Parameter Configuration" page
   void Button31Click();
@@ -137,19 +128,6 @@ class TForm1 : public QMainWindow {
   void ParseDynamicVariableReply();  // Pending::HartDynamicVariables
   void ParseModbusParameterReply();  // Pending::ModbusParameters
 
-  // Shared steps of the request handlers. Each send first raises what `refused` holds.
-  // Shows the frame CommBuffer[8 .. 8+length) in Edit8 as text and writes it.
-  void SendFrameAsText(int length, const Refusals &refused);
-  // Shows the frame in Edit8 as hexadecimal pairs, each followed by a blank, and writes it.
-  void SendFrameAsHex(int length, const Refusals &refused);
-  // Shows a text-built request in Edit8 and writes it.
-  void SendText(const QByteArray &request, const Refusals &refused);
-  // Refuses a text-built request too long for the module.
-  QByteArray FactoryRequest(const QByteArray &request, Refusals &refused);
-  // Empties "Send Buffer:" and "Receive Buffer:" before a request is built.
-  void ClearSendAndReceive();
-  // "QQS#MD:" with the working mode chosen in `modes`: the system page and the MODBUS page both send it.
-  void SendWorkingMode(const QComboBox *modes, const QString &field);
   // Sets the codes and arms Timer3 with the setting interval.
   void Await(Pending::Code awaited, Timeout::Kind report);
 
@@ -173,6 +151,8 @@ class TForm1 : public QMainWindow {
   }
   void ConnectWindowHandlers();
   bool SystemPageFilterTyping(QObject *watched, QEvent *event);
+  // "QQS#MD:" with the working mode chosen in `modes`: the system page and the MODBUS page both send it.
+  void SendWorkingMode(const QComboBox *modes, const QString &field);
   void ConnectSystemPage();
   void ConnectHartPage();
   void ConnectModbusPage();

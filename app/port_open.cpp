@@ -11,6 +11,8 @@
 #include <functional>
 #include <utility>
 
+#include "app/conversions.h"
+#include "app/list_positions.h"
 #include "app/main_window.h"
 #include "serial/sim_ports.h"
 #include "ui_main_window.h"

@@ -1,4 +1,4 @@
-// The request cycle every page shares: sending a frame, the receive handler with its routing by
+// The request cycle every page shares: awaiting a reply, the receive handler with its routing by
 // the pending-reply code, the parse timer's dispatch, the reply time-out and the close after the
 // serial-settings command.
 #include <QLabel>
@@ -12,33 +12,6 @@
 #include "app/main_window.h"
 #include "protocol/hex.h"
 #include "ui_main_window.h"
-
-namespace {
-
-QString Latin1(const uint8_t *bytes, int count) {
-  return QString::fromLatin1(reinterpret_cast<const char *>(bytes), count);
-}
-
-}  // namespace
-
-void TForm1::SendFrameAsText(int length, const Refusals &refused) {
-  refused.RaiseIfAny();
-  length = std::clamp(length, 0, kFrameEnd - kFrameStart);
-  ui_->Edit8->setText(Latin1(CommBuffer + kFrameStart, length));
-  comm1_->WriteData(CommBuffer + kFrameStart, static_cast<uint16_t>(length));
-}
-
-void TForm1::SendFrameAsHex(int length, const Refusals &refused) {
-  refused.RaiseIfAny();
-  length = std::clamp(length, 0, kFrameEnd - kFrameStart);
-  ui_->Edit8->setText(QString::fromStdString(BytesToHexPairs(CommBuffer + kFrameStart, static_cast<size_t>(length))));
-  comm1_->WriteData(CommBuffer + kFrameStart, static_cast<uint16_t>(length));
-}
-
-void TForm1::ClearSendAndReceive() {
-  ui_->Edit8->clear();
-  ui_->Memo10->clear();
-}
 
 void TForm1::Await(Pending::Code awaited, Timeout::Kind report) {
   PendingReply = awaited;

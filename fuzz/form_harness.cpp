@@ -15,7 +15,8 @@
 #include <memory>
 #include <stdexcept>
 
-#include "app/form_helpers.h"
+#include "app/conversions.h"
+#include "app/list_positions.h"
 #include "app/main_window.h"
 #include "protocol/int_text.h"
 

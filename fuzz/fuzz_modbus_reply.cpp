@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "app/form_helpers.h"
+#include "app/list_positions.h"
 #include "app/main_window.h"
 #include "fuzz/form_harness.h"
 

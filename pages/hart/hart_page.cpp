@@ -9,9 +9,10 @@
 
 #include <algorithm>
 
+#include "app/frame_writer.h"
+#include "app/list_positions.h"
 #include "app/main_window.h"
 #include "protocol/hart.h"
-#include "protocol/int_text.h"
 #include "protocol/number_format.h"
 #include "ui_main_window.h"
 
@@ -22,17 +23,54 @@ constexpr int kIdentityLastByte = 18;
 constexpr int kVariableStride = 5;
 constexpr int kFirstVariable = 15;  // unit code, then four value bytes
 
-// A list box's position: the picked item, or a whole number typed into it that names an item.
-// Anything else is refused (and stands as 0 in the frame, which is not sent).
-int PositionOf(const QComboBox *combo, const QString &field, Refusals &refused) {
-  int index = ItemIndex(combo);
-  if (index >= 0) return index;
-  auto typed = TryTextToInt(combo->currentText().toStdString());
-  if (typed && *typed >= 0 && *typed < combo->count()) return *typed;
-  refused.Note(QStringLiteral("%1: \"%2\" is not one of 0 to %3; nothing was sent")
-                   .arg(field, combo->currentText())
-                   .arg(combo->count() - 1));
+// The stored HART identity: its identifier and device type live in the scratch bytes of
+// CommBuffer, beside the polling address of the last identity query; the manufacturer and the
+// preamble need in variables of the window.
+constexpr int kIdentifierAt = 0;  // three bytes, most significant first
+constexpr int kDeviceTypeAt = 6;
+constexpr int kQueriedAddressAt = 7;
+
+HartIdentity StoredIdentity(const TForm1 &form) {
+  const uint8_t *id = form.CommBuffer + kIdentifierAt;
+  return {form.HartManufacturer, form.CommBuffer[kDeviceTypeAt], {id[0], id[1], id[2]}};
+}
+
+void StoreIdentity(TForm1 &form, const HartIdentity &identity) {
+  form.HartManufacturer = identity.manufacturer;
+  form.CommBuffer[kDeviceTypeAt] = identity.deviceType;
+  std::copy(identity.deviceId.begin(), identity.deviceId.end(), form.CommBuffer + kIdentifierAt);
+}
+
+// P from "Preamble Length:" for a frame whose body (delimiter to last data byte) has `bodyLength` bytes.
+int PreambleCount(const Ui::TForm1 &ui, int bodyLength, Refusals &refused) {
+  const int n = TextToIntOf(ui.Edit9->text());
+  // The frame must fit the transmit area: n + 1 preambles, the body, its checksum.
+  const int most = (TForm1::kFrameEnd - TForm1::kFrameStart) - bodyLength - 2;
+  if (n >= -1 && n <= most) return n + 1;
+  refused.OutOfRange(QStringLiteral("Preamble Length"), n, -1, most);
   return 0;
+}
+
+uint8_t MasterFlag(const Ui::TForm1 &ui) { return ItemIndex(ui.ComboBox42) == 0 ? kMasterFlag : 0x00; }
+
+// Shows the frame in hexadecimal and writes it; the HART requests arm Timer3 without setting its
+// interval.
+void SendHartRequest(TForm1 &form, FrameWriter &request, const std::vector<uint8_t> &frame, Pending::Code awaited) {
+  request.Refused().RaiseIfAny();  // before the frame takes the transmit area
+  request.Bytes(frame).WriteAsHex();
+  form.Timer3.SetEnabled(true);
+  form.PendingReply = awaited;
+  form.TimeoutKind = Timeout::Setting;
+}
+
+// The first i with reply bytes i and i + 1 equal to 0xFF and `delimiter`, 0 <= i <= L - 5, L the
+// length of ReplyText; -1 when there is none.
+int FindHartReply(const TForm1 &form, uint8_t delimiter) {
+  const uint8_t *reply = form.CommBuffer + TForm1::kReplyStart;
+  const int length = static_cast<int>(form.ReplyText.size());
+  for (int i = 0; i + 5 <= length; ++i)
+    if (reply[i] == 0xFF && reply[i + 1] == delimiter) return i;
+  return -1;
 }
 
 }  // namespace
@@ -46,74 +84,42 @@ void TForm1::ConnectHartPage() {
   Bind(ui_->ComboBox30->lineEdit(), &QLineEdit::textEdited, &TForm1::ComboBox30Change);
 }
 
-int TForm1::PreambleCount(int bodyLength, Refusals &refused) {
-  const int n = TextToIntOf(ui_->Edit9->text());
-  // The frame must fit the transmit area: n + 1 preambles, the body, its checksum.
-  const int most = (kFrameEnd - kFrameStart) - bodyLength - 2;
-  if (n >= -1 && n <= most) return n + 1;
-  refused.OutOfRange(QStringLiteral("Preamble Length"), n, -1, most);
-  return 0;
-}
-
-uint8_t TForm1::MasterFlag() const { return ItemIndex(ui_->ComboBox42) == 0 ? kMasterFlag : 0x00; }
-
-HartIdentity TForm1::StoredIdentity() const {
-  return {HartManufacturer, CommBuffer[6], {CommBuffer[0], CommBuffer[1], CommBuffer[2]}};
-}
-
-void TForm1::SendHartRequest(const std::vector<uint8_t> &frame, Pending::Code awaited, const Refusals &refused) {
-  refused.RaiseIfAny();
-  std::copy(frame.begin(), frame.end(), CommBuffer + kFrameStart);
-  SendFrameAsHex(static_cast<int>(frame.size()), refused);
-  Timer3.SetEnabled(true);
-  PendingReply = awaited;
-  TimeoutKind = Timeout::Setting;
-}
-
 void TForm1::Button20Click() {
-  ClearSendAndReceive();
+  FrameWriter request(*this);
   const QByteArray text = ui_->Edit10->text().toLatin1();
   const HexPairs body = ParseHexPairs(std::string_view(text.constData(), static_cast<size_t>(text.size())), 15);
-  if (body.error == HexPairsError::NoSeparator) {
-    ShowMessage(QStringLiteral("NO SPACK"));
-    return;
-  }
-  if (body.error == HexPairsError::BadCharacter) {
-    ShowMessage(QStringLiteral("Data eeore!"));
-    return;
-  }
-  Refusals refused;
-  const int preambles = PreambleCount(static_cast<int>(body.bytes.size()), refused);
-  SendHartRequest(HartRawFrame(preambles, body.bytes), Pending::HartManualCommand, refused);
+  if (body.error == HexPairsError::NoSeparator) return ShowMessage(QStringLiteral("NO SPACK"));
+  if (body.error == HexPairsError::BadCharacter) return ShowMessage(QStringLiteral("Data eeore!"));
+  const int preambles = PreambleCount(*ui_, static_cast<int>(body.bytes.size()), request.Refused());
+  SendHartRequest(*this, request, HartRawFrame(preambles, body.bytes), Pending::HartManualCommand);
 }
 
 void TForm1::Button7Click() {
-  Refusals refused;
-  ClearSendAndReceive();
+  FrameWriter request(*this);
   for (QLineEdit *e : {ui_->Edit28, ui_->Edit29, ui_->Edit31, ui_->Edit32}) e->clear();
-  const int preambles = PreambleCount(4, refused);
-  const int address = PositionOf(ui_->ComboBox30, QStringLiteral("HART Address"), refused);
-  const auto frame = HartShortFrame(preambles, MasterFlag(), static_cast<uint8_t>(address), 0x00);
-  refused.RaiseIfAny();  // the stored address is kept for a query that goes out
-  CommBuffer[7] = static_cast<uint8_t>(address);
-  SendHartRequest(frame, Pending::HartIdentity, refused);
+  const int preambles = PreambleCount(*ui_, 4, request.Refused());
+  const int address = request.PositionOf(ui_->ComboBox30, QStringLiteral("HART Address"));
+  const auto frame = HartShortFrame(preambles, MasterFlag(*ui_), static_cast<uint8_t>(address), 0x00);
+  request.Refused().RaiseIfAny();  // the address is kept for a query that goes out
+  CommBuffer[kQueriedAddressAt] = static_cast<uint8_t>(address);
+  SendHartRequest(*this, request, frame, Pending::HartIdentity);
 }
 
 void TForm1::Button16Click() {
-  Refusals refused;
-  ClearSendAndReceive();
-  const int preambles = PreambleCount(8, refused);
-  SendHartRequest(HartLongFrame(preambles, MasterFlag(), StoredIdentity(), 0x03), Pending::HartDynamicVariables, refused);
+  FrameWriter request(*this);
+  const int preambles = PreambleCount(*ui_, 8, request.Refused());
+  SendHartRequest(*this, request, HartLongFrame(preambles, MasterFlag(*ui_), StoredIdentity(*this), 0x03),
+                  Pending::HartDynamicVariables);
 }
 
 void TForm1::Button14Click() {
-  Refusals refused;
   comm1_->SetRtsControl(TRtsControl::RtsEnable);
-  ClearSendAndReceive();
-  const int preambles = PreambleCount(9, refused);
-  const int address = PositionOf(ui_->ComboBox27, QStringLiteral("HART Address Configuration"), refused);
-  SendHartRequest(HartLongFrame(preambles, MasterFlag(), StoredIdentity(), 0x06, {static_cast<uint8_t>(address)}),
-                  Pending::HartPollingAddress, refused);
+  FrameWriter request(*this);
+  const int preambles = PreambleCount(*ui_, 9, request.Refused());
+  const int address = request.PositionOf(ui_->ComboBox27, QStringLiteral("HART Address Configuration"));
+  SendHartRequest(*this, request,
+                  HartLongFrame(preambles, MasterFlag(*ui_), StoredIdentity(*this), 0x06, {static_cast<uint8_t>(address)}),
+                  Pending::HartPollingAddress);
   Timer3.SetInterval(kSettingTimeoutMs);
   Timer3.SetEnabled(true);
 }
@@ -126,40 +132,30 @@ void TForm1::ComboBox30Change() {
   for (int k = 0; k < 5; ++k) labels[k]->setText(QString::fromLatin1(registers[k]));
 }
 
-// The first i with reply bytes i and i + 1 equal to 0xFF and `delimiter`, 0 <= i <= length - 5.
-int TForm1::FindHartReply(uint8_t delimiter) const {
-  const uint8_t *reply = CommBuffer + kReplyStart;
-  const int length = static_cast<int>(ReplyText.size());
-  for (int i = 0; i + 5 <= length; ++i)
-    if (reply[i] == 0xFF && reply[i + 1] == delimiter) return i;
-  return -1;
-}
-
 void TForm1::ParseIdentityReply() {
   const uint8_t *reply = CommBuffer + kReplyStart;
-  const int i = FindHartReply(0x06);
+  const int i = FindHartReply(*this, 0x06);
   // Only bytes of this reply count: one that ends before the device identifier is no answer. The
   // search stops at the 255 characters of ReplyText; the fields may lie beyond, in the copy.
   if (i < 0 || i + kIdentityLastByte >= ReplyHeld) {
     for (QLineEdit *e : {ui_->Edit28, ui_->Edit29, ui_->Edit31, ui_->Edit32}) e->clear();
     return;
   }
-  HartManufacturer = reply[i + 8];
-  ui_->Edit28->setText(QString::number(HartManufacturer));
-  CommBuffer[6] = reply[i + 9];
-  ui_->Edit29->setText(QString::number(CommBuffer[6]));
+  const HartIdentity identity{reply[i + 8], reply[i + 9], {reply[i + 16], reply[i + 17], reply[i + 18]}};
+  StoreIdentity(*this, identity);
   HartPreambleNeed = reply[i + 10];
+  ui_->Edit28->setText(QString::number(identity.manufacturer));
+  ui_->Edit29->setText(QString::number(identity.deviceType));
   ui_->Edit31->setText(QString::number(HartPreambleNeed));
-  SetItemIndex(ui_->ComboBox27, CommBuffer[7]);
-  for (int k = 0; k < 3; ++k) CommBuffer[k] = reply[i + 16 + k];
-  const uint32_t id = (uint32_t{CommBuffer[0]} << 16) | (uint32_t{CommBuffer[1]} << 8) | CommBuffer[2];
-  ui_->Edit32->setText(QString::number(id));
+  SetItemIndex(ui_->ComboBox27, CommBuffer[kQueriedAddressAt]);
+  const auto &id = identity.deviceId;
+  ui_->Edit32->setText(QString::number((uint32_t{id[0]} << 16) | (uint32_t{id[1]} << 8) | id[2]));
 }
 
 void TForm1::ParseDynamicVariableReply() {
   const uint8_t *reply = CommBuffer + kReplyStart;
   const int length = ReplyHeld;
-  const int i = FindHartReply(0x86);
+  const int i = FindHartReply(*this, 0x86);
   if (i < 0 || i + 8 >= length) return;
   const int byteCount = reply[i + 8];
 

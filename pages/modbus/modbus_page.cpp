@@ -11,6 +11,8 @@
 #include <cstring>
 #include <string>
 
+#include "app/frame_writer.h"
+#include "app/list_positions.h"
 #include "app/main_window.h"
 #include "protocol/config_frame.h"
 #include "protocol/crc16.h"
@@ -23,31 +25,17 @@
 
 namespace {
 
-constexpr int F = TForm1::kFrameStart;
-
-// The meter number every MODBUS-side command carries, as one digit. Without a selected meter
-// (another polling address picked on the HART page, or typed text) the command is refused.
-uint8_t DeviceDigit(const Ui::TForm1 &ui, Refusals &refused) {
-  return IndexDigitOf(ui.ComboBox41, QStringLiteral("Meter ID"), refused);
-}
-
-// The selected position of a list; no selection is refused (and stands as 0).
-int SelectedPosition(const QComboBox *combo, const QString &field, Refusals &refused) {
-  const int index = ItemIndex(combo);
-  if (index >= 0) return index;
-  refused.NoSelection(field);
-  return 0;
+// A MODBUS-side command's key, then the meter number every such command carries as one digit.
+// Without a selected meter (another polling address picked on the HART page, or typed text) the
+// command is refused.
+FrameWriter &MeterKey(FrameWriter &frame, const Ui::TForm1 &ui, std::string_view key) {
+  return frame.Text(key).IndexDigit(ui.ComboBox41, QStringLiteral("Meter ID"));
 }
 
 // Sends the MODBUS parameter query for the selected meter.
 void SendParameterQuery(TForm1 &form) {
-  Refusals refused;
-  form.ClearSendAndReceive();
-  int at = Put(form.CommBuffer, F, "QQQ#QQ");
-  at = Put(form.CommBuffer, at, DeviceDigit(*form.ui(), refused));
-  at = Put(form.CommBuffer, at, "#");
-  form.SendFrameAsText(at - F, refused);
-  form.Await(Pending::ModbusParameters, Timeout::Query);
+  FrameWriter frame(form);
+  MeterKey(frame, *form.ui(), "QQQ#QQ").Text("#").SendAsText(Pending::ModbusParameters, Timeout::Query);
 }
 
 // Empties the custom parsing fields; `withAddressBits` also clears "Address Bits:".
@@ -64,26 +52,21 @@ void ResetCustomParsing(Ui::TForm1 &ui, bool withAddressBits) {
 
 // The custom read command setting of command "1" (Edit4, ComboBox28) or "2" (Edit5, ComboBox29).
 void SendCustomCommand(TForm1 &form, char command, const QLineEdit *bytesBox, const QComboBox *switchBox) {
-  Ui::TForm1 &ui = *form.ui();
-  form.ClearSendAndReceive();
+  FrameWriter frame(form);
   const HexPairs parsed = ParseHexPairs(bytesBox->text().toLatin1().toStdString(), 14);
   if (parsed.error == HexPairsError::NoSeparator) return ShowMessage(QStringLiteral("NO SPACK"));
   if (parsed.error == HexPairsError::BadCharacter) return ShowMessage(QStringLiteral("Data eeore!"));
 
-  Refusals refused;
   const QString field = QStringLiteral("Read Meter Command %1").arg(command);
-  int at = Put(form.CommBuffer, F, "QQS#CAMD");
-  at = Put(form.CommBuffer, at, DeviceDigit(ui, refused));
-  at = Put(form.CommBuffer, at, static_cast<uint8_t>(command));
-  at = Put(form.CommBuffer, at, ":");
-  at = Put(form.CommBuffer, at, IndexDigitOf(switchBox, field, refused));
-  at = Put(form.CommBuffer, at, "<");
-  WriteTwoDigits(form.CommBuffer + at, static_cast<int32_t>(parsed.bytes.size()), field, refused);
-  at = Put(form.CommBuffer, at + 2, ",");
-  std::memcpy(form.CommBuffer + at, parsed.bytes.data(), parsed.bytes.size());
-  at += static_cast<int>(parsed.bytes.size());
-  form.SendFrameAsHex(at - F, refused);
-  form.Await(Pending::SettingAcknowledgement, Timeout::Setting);
+  MeterKey(frame, *form.ui(), "QQS#CAMD")
+      .Byte(static_cast<uint8_t>(command))
+      .Text(":")
+      .IndexDigit(switchBox, field)
+      .Text("<")
+      .TwoDigits(static_cast<int32_t>(parsed.bytes.size()), field)
+      .Text(",")
+      .Bytes(parsed.bytes)
+      .SendAsHex(Pending::SettingAcknowledgement, Timeout::Setting);
 }
 
 // Writes the reply's values into the page's controls.
@@ -212,66 +195,53 @@ void TForm1::ParseModbusParameterReply() {
 // Meter profile and data format settings
 
 void TForm1::Button10Click() {
-  Refusals refused;
-  ClearSendAndReceive();
-  int at = Put(CommBuffer, F, "QQS#HART");
-  at = Put(CommBuffer, at, DeviceDigit(*ui_, refused));
-  at = Put(CommBuffer, at, ":");
-  at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox6, QStringLiteral("Enabled"), refused));
-  at = Put(CommBuffer, at, ",");
-  at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox16, QStringLiteral("Device Mode"), refused));
-  at = Put(CommBuffer, at, ",");
   const QString meterType = QStringLiteral("Meter Type");
-  WriteTwoDigits(CommBuffer + at, SelectedPosition(ui_->ComboBox17, meterType, refused), meterType, refused);
-  at = Put(CommBuffer, at + 2, ",");
-  at = Put(CommBuffer, at, OffsetDigitOf(ui_->ComboBox34, '4', QStringLiteral("Preamble Length"), refused));
-  at = Put(CommBuffer, at, ",");
-  WriteThreeDigits(CommBuffer + at, TextToIntOf(ui_->Edit1->text()), QStringLiteral("Buffer Clear Time"), refused);
-  at = Put(CommBuffer, at + 3, "#");
-  SendFrameAsText(at - F, refused);
-  Await(Pending::SettingAcknowledgement, Timeout::Setting);
+  FrameWriter frame(*this);
+  MeterKey(frame, *ui_, "QQS#HART")
+      .Text(":")
+      .IndexDigit(ui_->ComboBox6, QStringLiteral("Enabled"))
+      .Text(",")
+      .IndexDigit(ui_->ComboBox16, QStringLiteral("Device Mode"))
+      .Text(",")
+      .TwoDigits(frame.PositionOf(ui_->ComboBox17, meterType), meterType)
+      .Text(",")
+      .OffsetDigit(ui_->ComboBox34, '4', QStringLiteral("Preamble Length"))
+      .Text(",")
+      .ThreeDigits(TextToIntOf(ui_->Edit1->text()), QStringLiteral("Buffer Clear Time"))
+      .Text("#")
+      .SendAsText(Pending::SettingAcknowledgement, Timeout::Setting);
 }
 
 void TForm1::Button21Click() {
-  Refusals refused;
-  ClearSendAndReceive();
-  int at = Put(CommBuffer, F, "QQS#DFOT");
-  at = Put(CommBuffer, at, DeviceDigit(*ui_, refused));
-  at = Put(CommBuffer, at, ":");
+  FrameWriter frame(*this);
+  MeterKey(frame, *ui_, "QQS#DFOT").Text(":");
   const std::pair<QComboBox *, const char *> formats[] = {{ui_->FAMOUT1, "Current(RTU_ADR)"},
                                                           {ui_->FAMOUT3, "Variable_1(RTU_ADR)"},
                                                           {ui_->FAMOUT5, "Variable_2(RTU_ADR)"},
                                                           {ui_->FAMOUT7, "Variable_3(RTU_ADR)"},
                                                           {ui_->FAMOUT9, "Variable_4(RTU_ADR)"}};
   for (const auto &[combo, field] : formats)
-    at = Put(CommBuffer, at,
-             IndexDigitOf(combo, QStringLiteral("Data format of %1").arg(QLatin1String(field)), refused));
-  at = Put(CommBuffer, at, "#");
-  SendFrameAsText(at - F, refused);
-  Await(Pending::SettingAcknowledgement, Timeout::Setting);
+    frame.IndexDigit(combo, QStringLiteral("Data format of %1").arg(QLatin1String(field)));
+  frame.Text("#").SendAsText(Pending::SettingAcknowledgement, Timeout::Setting);
 }
 
 void TForm1::Button22Click() { SendWorkingMode(ui_->ComboBox14, QStringLiteral("Module Operation Mode")); }
 
 void TForm1::Button2Click() {
-  Refusals refused;
-  ClearSendAndReceive();
-  int at = Put(CommBuffer, F, "QQS#FMW:");
-  at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox18, QStringLiteral("Variable 1 Coefficient"), refused));
-  at = Put(CommBuffer, at, ",");
+  FrameWriter frame(*this);
+  frame.Text("QQS#FMW:").IndexDigit(ui_->ComboBox18, QStringLiteral("Variable 1 Coefficient")).Text(",");
   // The module takes exactly five factor characters, one byte each.
   const QString factor = ui_->Beilv->text().left(5);
   if (factor.size() < 5)
-    refused.Note(QStringLiteral("Coefficient: \"%1\" has fewer than five characters; nothing was sent").arg(factor));
+    frame.Refused().Note(
+        QStringLiteral("Coefficient: \"%1\" has fewer than five characters; nothing was sent").arg(factor));
   for (QChar c : factor) {
     if (c.unicode() > 0xFF)
-      refused.Note(
+      frame.Refused().Note(
           QStringLiteral("Coefficient: \"%1\" holds a character the module cannot take; nothing was sent").arg(factor));
-    at = Put(CommBuffer, at, static_cast<uint8_t>(c.unicode()));
+    frame.Byte(static_cast<uint8_t>(c.unicode()));
   }
-  at = Put(CommBuffer, at, "#");
-  SendFrameAsText(at - F, refused);
-  Await(Pending::SettingAcknowledgement, Timeout::Setting);
+  frame.Text("#").SendAsText(Pending::SettingAcknowledgement, Timeout::Setting);
 }
 
 void TForm1::ComboBox17Change() {
@@ -290,12 +260,8 @@ void TForm1::Button17Click() { SendCustomCommand(*this, '1', ui_->Edit4, ui_->Co
 void TForm1::Button18Click() { SendCustomCommand(*this, '2', ui_->Edit5, ui_->ComboBox29); }
 
 void TForm1::Button12Click() {
-  Refusals refused;
-  ClearSendAndReceive();
-  int at = Put(CommBuffer, F, "QQS#MDBS");
-  at = Put(CommBuffer, at, DeviceDigit(*ui_, refused));
-  at = Put(CommBuffer, at, ":");
-  at = Put(CommBuffer, at, OffsetDigitOf(ui_->ComboBox15, '3', QStringLiteral("Address Bits"), refused));
+  FrameWriter frame(*this);
+  MeterKey(frame, *ui_, "QQS#MDBS").Text(":").OffsetDigit(ui_->ComboBox15, '3', QStringLiteral("Address Bits"));
   const struct {
     QComboBox *command;
     QLineEdit *start;
@@ -307,33 +273,28 @@ void TForm1::Button12Click() {
   int variable = 1;
   for (const auto &row : rows) {
     const QString name = QStringLiteral("Variable_%1").arg(variable++);
-    at = Put(CommBuffer, at, ",");
-    at = Put(CommBuffer, at, IndexDigitOf(row.command, name + QStringLiteral(" Command Number"), refused));
-    WriteTwoDigits(CommBuffer + at, TextToIntOf(row.start->text()), name + QStringLiteral(" Start Adr."), refused);
-    at += 2;
-    at = Put(CommBuffer, at, IndexDigitOf(row.length, name + QStringLiteral(" Data Length"), refused));
+    frame.Text(",")
+        .IndexDigit(row.command, name + QStringLiteral(" Command Number"))
+        .TwoDigits(TextToIntOf(row.start->text()), name + QStringLiteral(" Start Adr."))
+        .IndexDigit(row.length, name + QStringLiteral(" Data Length"));
   }
-  at = Put(CommBuffer, at, "#");
-  SendFrameAsText(at - F, refused);
-  Await(Pending::SettingAcknowledgement, Timeout::Setting);
+  frame.Text("#").SendAsText(Pending::SettingAcknowledgement, Timeout::Setting);
 }
 
 // MODBUS RTU test and IEEE-754 calculator
 
 void TForm1::Button4Click() {
-  ClearSendAndReceive();
   // Only the low byte of each number is used.
-  CommBuffer[F + 0] = static_cast<uint8_t>(TextToIntOf(ui_->Edit18->text()) & 0xFF);
-  CommBuffer[F + 1] = 0x03;  // Read Holding Registers
-  CommBuffer[F + 2] = 0x00;
-  CommBuffer[F + 3] = static_cast<uint8_t>(TextToIntOf(ui_->Edit19->text()) & 0xFF);
-  CommBuffer[F + 4] = 0x00;
-  CommBuffer[F + 5] = static_cast<uint8_t>(TextToIntOf(ui_->Edit20->text()) & 0xFF);
-  const Crc16Bytes crc = Crc16(CommBuffer + F, 6);
-  CommBuffer[F + 6] = crc.low;
-  CommBuffer[F + 7] = crc.high;
-  SendFrameAsHex(8, Refusals());
-  Await(Pending::RtuReply, Timeout::Connection);
+  auto lowByte = [](const QLineEdit *box) { return static_cast<uint8_t>(TextToIntOf(box->text()) & 0xFF); };
+  FrameWriter frame(*this);
+  frame.Byte(lowByte(ui_->Edit18))
+      .Byte(0x03)  // Read Holding Registers
+      .Byte(0x00)
+      .Byte(lowByte(ui_->Edit19))
+      .Byte(0x00)
+      .Byte(lowByte(ui_->Edit20));
+  const Crc16Bytes crc = Crc16(frame.Data(), static_cast<size_t>(frame.Length()));
+  frame.Byte(crc.low).Byte(crc.high).SendAsHex(Pending::RtuReply, Timeout::Connection);
 }
 
 void TForm1::Button13Click() {

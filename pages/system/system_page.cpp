@@ -10,6 +10,8 @@
 
 #include <algorithm>
 
+#include "app/frame_writer.h"
+#include "app/list_positions.h"
 #include "app/main_window.h"
 #include "protocol/config_frame.h"
 #include "protocol/int_text.h"
@@ -17,8 +19,6 @@
 #include "ui_main_window.h"
 
 namespace {
-
-constexpr int F = TForm1::kFrameStart;
 
 // A reply value of `length` characters right after the key's colon, or nothing when the key is
 // missing or its value would run past the end of the reply.
@@ -118,138 +118,112 @@ bool TForm1::SystemPageFilterTyping(QObject *watched, QEvent *event) {
 // Queries
 
 void TForm1::Button23Click() {
-  ClearSendAndReceive();
-  SendFrameAsText(Put(CommBuffer, F, "QQQ#QX#") - F, Refusals());
-  Await(Pending::SystemParameters, Timeout::Query);
+  FrameWriter(*this).Text("QQQ#QX#").SendAsText(Pending::SystemParameters, Timeout::Query);
 }
 
 void TForm1::Button6Click() {
-  ClearSendAndReceive();
-  SendFrameAsText(Put(CommBuffer, F, "QQQ#QV#") - F, Refusals());
-  Await(Pending::CommunicationCheck, Timeout::Connection);
+  FrameWriter(*this).Text("QQQ#QV#").SendAsText(Pending::CommunicationCheck, Timeout::Connection);
 }
 
 // Settings
 
 void TForm1::Button29Click() {
-  Refusals refused;
-  ClearSendAndReceive();
-  int at = Put(CommBuffer, F, "QQS#ADR:");
-  WriteThreeDigits(CommBuffer + at, TextToIntOf(ui_->Edit14->text()), QStringLiteral("MODBUS slave address"), refused);
-  at = Put(CommBuffer, at + 3, "#");
-  SendFrameAsText(at - F, refused);
-  Await(Pending::SettingAcknowledgement, Timeout::Setting);
+  FrameWriter(*this)
+      .Text("QQS#ADR:")
+      .ThreeDigits(TextToIntOf(ui_->Edit14->text()), QStringLiteral("MODBUS slave address"))
+      .Text("#")
+      .SendAsText(Pending::SettingAcknowledgement, Timeout::Setting);
 }
 
 void TForm1::SendWorkingMode(const QComboBox *modes, const QString &field) {
-  Refusals refused;
-  ClearSendAndReceive();
-  int at = Put(CommBuffer, F, "QQS#MD:");
-  at = Put(CommBuffer, at, IndexDigitOf(modes, field, refused));
-  at = Put(CommBuffer, at, "#");
-  SendFrameAsText(at - F, refused);
-  Await(Pending::SettingAcknowledgement, Timeout::Setting);
+  FrameWriter(*this).Text("QQS#MD:").IndexDigit(modes, field).Text("#").SendAsText(Pending::SettingAcknowledgement,
+                                                                                   Timeout::Setting);
 }
 
 void TForm1::Button24Click() { SendWorkingMode(ui_->ComboBox7, QStringLiteral("Module working mode")); }
 
 void TForm1::Button15Click() {
-  Refusals refused;
-  ClearSendAndReceive();
-  int at = Put(CommBuffer, F, "QQS#XY:");
-  at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox12, QStringLiteral("RS485A Data Return Time"), refused));
-  at = Put(CommBuffer, at, "#");
-  SendFrameAsText(at - F, refused);
-  Await(Pending::SettingAcknowledgement, Timeout::Setting);
+  FrameWriter(*this)
+      .Text("QQS#XY:")
+      .IndexDigit(ui_->ComboBox12, QStringLiteral("RS485A Data Return Time"))
+      .Text("#")
+      .SendAsText(Pending::SettingAcknowledgement, Timeout::Setting);
 }
 
 void TForm1::Button27Click() {
-  Refusals refused;
-  ClearSendAndReceive();
-  int at = Put(CommBuffer, F, "QQS#JTM:");
-  WriteThreeDigits(CommBuffer + at, TextToIntOf(ui_->Edit6->text()),
-                   QStringLiteral("HART instrument communication interval time"), refused);
-  at = Put(CommBuffer, at + 3, "#");
-  SendFrameAsText(at - F, refused);
-  Await(Pending::SettingAcknowledgement, Timeout::Setting);
+  FrameWriter(*this)
+      .Text("QQS#JTM:")
+      .ThreeDigits(TextToIntOf(ui_->Edit6->text()), QStringLiteral("HART instrument communication interval time"))
+      .Text("#")
+      .SendAsText(Pending::SettingAcknowledgement, Timeout::Setting);
 }
 
 void TForm1::Button9Click() {
-  Refusals refused;
-  ClearSendAndReceive();
-  int at = Put(CommBuffer, F, "QQS#BA2:");
-  at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox8, QStringLiteral("RS485 Baud Rate"), refused));
-  at = Put(CommBuffer, at, IndexDigitOf(ui_->ComboBox9, QStringLiteral("RS485 Parity"), refused));
-  at = Put(CommBuffer, at, "#");
-  SendFrameAsText(at - F, refused);
-  Await(Pending::SettingAcknowledgement, Timeout::Setting);
+  FrameWriter(*this)
+      .Text("QQS#BA2:")
+      .IndexDigit(ui_->ComboBox8, QStringLiteral("RS485 Baud Rate"))
+      .IndexDigit(ui_->ComboBox9, QStringLiteral("RS485 Parity"))
+      .Text("#")
+      .SendAsText(Pending::SettingAcknowledgement, Timeout::Setting);
   // The module may change its line settings now; the port is closed 2 s later.
   Timer4.SetInterval(2000);
   Timer4.SetEnabled(true);
 }
 
 void TForm1::Button30Click() {
-  ClearSendAndReceive();
-  SendFrameAsText(Put(CommBuffer, F, "QQS#RESET#") - F, Refusals());
-  Await(Pending::SettingAcknowledgement, Timeout::Setting);
+  FrameWriter(*this).Text("QQS#RESET#").SendAsText(Pending::SettingAcknowledgement, Timeout::Setting);
 }
 
 void TForm1::Edit14Change() { ui_->Edit18->setText(ui_->Edit14->text()); }
 
 // Factory commands, built as text
 
-void TForm1::SendText(const QByteArray &request, const Refusals &refused) {
+namespace {
+
+// Shows a text-built request in "Send Buffer:" and writes it; a request too long for the module
+// (its boxes take anything pasted into them) is refused there.
+void SendText(TForm1 &form, const QByteArray &request) {
+  Refusals refused;
+  if (request.size() > TForm1::kFrameEnd - TForm1::kFrameStart) refused.TooLong(static_cast<int>(request.size()));
   refused.RaiseIfAny();
-  ui_->Edit8->setText(QString::fromLatin1(request));
-  comm1_->WriteData(reinterpret_cast<const uint8_t *>(request.constData()), static_cast<uint16_t>(request.size()));
+  form.ui()->Edit8->setText(QString::fromLatin1(request));
+  form.Comm1()->WriteData(reinterpret_cast<const uint8_t *>(request.constData()), static_cast<uint16_t>(request.size()));
 }
 
-QByteArray TForm1::FactoryRequest(const QByteArray &request, Refusals &refused) {
-  // Text boxes can hold anything pasted into them; the module's frames are short.
-  if (request.size() > kFrameEnd - kFrameStart)
-    refused.Note(QStringLiteral("The request would be %1 bytes long, more than the module takes; nothing was sent")
-                     .arg(request.size()));
-  return request;
-}
+}  // namespace
 
 void TForm1::AD1SETClick() {
-  Refusals refused;
-  const QByteArray request = FactoryRequest("KORVEN#AIN1:" + ui_->AD1H->text().toLatin1() + "," +
-                                                ui_->AD1L->text().toLatin1() + "," + ui_->AD1LD->text().toLatin1() + "#",
-                                            refused);
+  const QByteArray request = "KORVEN#AIN1:" + ui_->AD1H->text().toLatin1() + "," + ui_->AD1L->text().toLatin1() + "," +
+                             ui_->AD1LD->text().toLatin1() + "#";
   PendingReply = Pending::FactoryAnswer;
-  SendText(request, refused);
+  SendText(*this, request);
   ui_->Memo10->clear();
 }
 
 void TForm1::Button5Click() {
-  Refusals refused;
   ui_->Memo10->clear();
   Timer3.SetEnabled(true);
-  const QByteArray request = FactoryRequest("KORVEN#ZOM:" + ui_->Edit2->text().toLatin1() + "#", refused);
-  SendText(request, refused);
+  SendText(*this, "KORVEN#ZOM:" + ui_->Edit2->text().toLatin1() + "#");
   PendingReply = Pending::FactoryAnswer;
 }
 
 void TForm1::PButton52Click() {
   const int32_t value = TextToIntOf(ui_->PUSET3->text());
-  SendText(QByteArray("KORVEN#LPN:") + PaddedDecimalUnsigned(value, 8).c_str() + "#", Refusals());
+  SendText(*this, QByteArray("KORVEN#LPN:") + PaddedDecimalUnsigned(value, 8).c_str() + "#");
   ui_->Memo10->clear();
   PendingReply = Pending::FactoryAnswer;
 }
 
 void TForm1::Button3Click() {
-  Refusals refused;
   Timer3.SetEnabled(true);
-  const QByteArray request = FactoryRequest("KORVEN#LPF:" + ui_->PUSET1XIAO->text().toLatin1() + "#", refused);
-  SendText(request, refused);
+  SendText(*this, "KORVEN#LPF:" + ui_->PUSET1XIAO->text().toLatin1() + "#");
   ui_->Memo10->clear();
   PendingReply = Pending::FactoryAnswer;
 }
 
 void TForm1::Button11Click() {
   const int32_t value = TextToIntOf(ui_->Edit3->text());
-  SendText(QByteArray("KORVEN#ADX:") + PaddedDecimalUnsigned(value, 4).c_str() + "#", Refusals());
+  SendText(*this, QByteArray("KORVEN#ADX:") + PaddedDecimalUnsigned(value, 4).c_str() + "#");
   ui_->Memo10->clear();
   PendingReply = Pending::FactoryAnswer;
 }
@@ -257,15 +231,12 @@ void TForm1::Button11Click() {
 void TForm1::Button60Click() {
   const int32_t serial = TextToIntOf(ui_->PCBSN->text());
   const int32_t inspector = TextToIntOf(ui_->JIANZHI->currentText());
-  const QByteArray request = QByteArray("KORVEN#PCBSN:") + PaddedDecimal(serial, 8).c_str() + "," +
-                             PaddedDecimal(inspector, 3).c_str() + "#";
-  SendText(request, Refusals());
+  SendText(*this, QByteArray("KORVEN#PCBSN:") + PaddedDecimal(serial, 8).c_str() + "," +
+                      PaddedDecimal(inspector, 3).c_str() + "#");
 }
 
 void TForm1::Button8Click() {
-  ClearSendAndReceive();
-  SendFrameAsText(Put(CommBuffer, F, "QQQ#QVAL#") - F, Refusals());
-  Await(Pending::FactoryAnswer, Timeout::Connection);
+  FrameWriter(*this).Text("QQQ#QVAL#").SendAsText(Pending::FactoryAnswer, Timeout::Connection);
 }
 
 // Key filters

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "app/frame_writer.h"
 #include "app/main_window.h"
 #include "tests/support/pty_peer.h"
 #include "tests/support/ui_driver.h"
@@ -29,14 +30,10 @@ std::vector<uint8_t> Bytes(std::initializer_list<int> values) {
   return out;
 }
 
-// Puts a frame into the transmit area and sends it as a request with the given codes.
+// Sends a frame as a request with the given codes.
 void Request(TForm1 &form, const std::string &frame, int32_t pending, int32_t kind) {
-  std::memcpy(form.CommBuffer + TForm1::kFrameStart, frame.data(), frame.size());
-  form.SendFrameAsText(static_cast<int>(frame.size()), Refusals());
-  form.Await(static_cast<Pending::Code>(pending), static_cast<Timeout::Kind>(kind));
+  FrameWriter(form).Text(frame).SendAsText(static_cast<Pending::Code>(pending), static_cast<Timeout::Kind>(kind));
 }
-
-QString Memo(TForm1 &form) { return Text(&form, "Memo10"); }
 
 TEST(RequestCycle, RoutesEachDeliveryByThePendingCode) {
   OpenWindow w;

@@ -3,7 +3,12 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 
-#include "app/form_helpers.h"
+#include "app/conversions.h"
+#include "app/error_display.h"
+#include "app/frame_writer.h"
+#include "app/list_positions.h"
+#include "app/main_window.h"
+#include "app/screen_place.h"
 #include "app/ttimer.h"
 #include "protocol/int_text.h"
 #include "tests/support/ui_driver.h"
@@ -23,10 +28,12 @@ TEST(Selections, OutOfListIndexesLeaveNoSelectionAndNoText) {
     EXPECT_EQ(ItemIndex(&combo), -1) << index;
     EXPECT_EQ(combo.currentText(), "") << index;
   }
-  // Text typed over the selected item counts as no selection.
+  // Typed text selects the item it spells, and no item when it spells none.
   SetItemIndex(&combo, 0);
   ui::TypeInto(&combo, "Nonsense");
   EXPECT_EQ(ItemIndex(&combo), -1);
+  ui::TypeInto(&combo, "Odd");
+  EXPECT_EQ(ItemIndex(&combo), 1);
 
   QComboBox fixed;
   fixed.addItems({"a", "b"});
@@ -70,48 +77,47 @@ TEST(ErrorDisplay, AHandlerThatThrowsStopsAndItsMessageIsShown) {
   EXPECT_EQ(catcher.Messages()[0].title, "RQ735");
 }
 
-// The message an ERefused raised by RaiseIfAny carries, or "" when nothing was noted.
-std::string Raised(const Refusals &refused) {
+// The message of the ERefused that sending raises, or "" when the frame went out.
+std::string Refusal(FrameWriter &frame) {
   try {
-    refused.RaiseIfAny();
+    frame.WriteAsText();
   } catch (const ERefused &e) {
     return e.what();
   }
   return "";
 }
 
-TEST(Refusals, ValuesThatDoNotFitAreNotedAndTheFirstIsRaisedAtTheSend) {
+TEST(FrameWriter, WritesWhatFitsAndRefusesTheRestWhereItWouldSend) {
+  TForm1 form;
   QComboBox combo;
-  combo.setEditable(true);
   combo.addItems({"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11"});
-  Refusals fits;
   SetItemIndex(&combo, 9);
-  EXPECT_EQ(IndexDigitOf(&combo, "Mode", fits), '9');
+  FrameWriter fits(form);
+  fits.Text("A").IndexDigit(&combo, "Mode").Byte('|');
   SetItemIndex(&combo, 5);
-  EXPECT_EQ(OffsetDigitOf(&combo, '4', "Preamble", fits), '9');
-  uint8_t out[3] = {'x', 'x', 'x'};
-  WriteThreeDigits(out, 247, "Address", fits);
-  EXPECT_EQ(std::string(out, out + 3), "247");
-  WriteTwoDigits(out, 5, "Start", fits);
-  EXPECT_EQ(std::string(out, out + 2), "05");
-  EXPECT_EQ(Raised(fits), "");
+  fits.OffsetDigit(&combo, '4', "Preamble").ThreeDigits(247, "Address").TwoDigits(5, "Start");
+  EXPECT_EQ(Refusal(fits), "");
+  EXPECT_EQ(ui::Text(&form, "Edit8"), "A9|924705");
 
-  Refusals refused;
+  FrameWriter refused(form);
   SetItemIndex(&combo, -1);
-  EXPECT_EQ(IndexDigitOf(&combo, "Module working mode", refused), '0');
+  refused.IndexDigit(&combo, "Module working mode");
   SetItemIndex(&combo, 10);
-  IndexDigitOf(&combo, "Mode", refused);
-  EXPECT_EQ(Raised(refused), "Module working mode: no item is selected; nothing was sent") << "the first note";
+  refused.IndexDigit(&combo, "Mode").ThreeDigits(1000, "MODBUS slave address");
+  EXPECT_EQ(refused.Length(), 5) << "zeros stand for what is refused";
+  EXPECT_EQ(Refusal(refused), "Module working mode: no item is selected; nothing was sent") << "the first note";
+  EXPECT_EQ(ui::Text(&form, "Edit8"), "") << "nothing shown";
 
-  Refusals range;
-  SetItemIndex(&combo, 6);
-  OffsetDigitOf(&combo, '4', "Preamble", range);
-  EXPECT_EQ(Raised(range), "Preamble: no item is selected; nothing was sent");
-  Refusals wide;
-  WriteThreeDigits(out, 1000, "MODBUS slave address", wide);
-  EXPECT_EQ(std::string(out, out + 3), "000") << "zeros stand in the frame that is not sent";
-  WriteTwoDigits(out, -1, "Start", wide);
-  EXPECT_EQ(Raised(wide), "MODBUS slave address: 1000 is outside 0 to 999; nothing was sent");
+  FrameWriter range(form);
+  range.TwoDigits(-1, "Start").ThreeDigits(1000, "MODBUS slave address");
+  EXPECT_EQ(Refusal(range), "Start: -1 is outside 0 to 99; nothing was sent");
+
+  // The transmit area ends at byte 512: a longer frame is refused, and nothing is written past it.
+  const uint8_t afterArea = form.CommBuffer[TForm1::kFrameEnd];
+  FrameWriter tooLong(form);
+  tooLong.Text(std::string(TForm1::kFrameEnd - TForm1::kFrameStart, 'x')).Text("#");
+  EXPECT_EQ(Refusal(tooLong), "The request would be 505 bytes long, more than the module takes; nothing was sent");
+  EXPECT_EQ(form.CommBuffer[TForm1::kFrameEnd], afterArea);
 }
 
 TEST(Timers, ReEnablingOrTheSameIntervalKeepsThePeriodButANewIntervalRestartsIt) {

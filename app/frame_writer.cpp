@@ -1,0 +1,106 @@
+#include "app/frame_writer.h"
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/list_positions.h"
+#include "app/main_window.h"
+#include "protocol/config_frame.h"
+#include "protocol/hex.h"
+#include "ui_main_window.h"
+
+namespace {
+constexpr int kRoom = TForm1::kFrameEnd - TForm1::kFrameStart;
+}
+
+FrameWriter::FrameWriter(TForm1 &form) : form_(form) {
+  form_.ui()->Edit8->clear();
+  form_.ui()->Memo10->clear();
+}
+
+void FrameWriter::Append(const uint8_t *bytes, size_t count) {
+  const int at = length_;
+  length_ += static_cast<int>(count);
+  if (length_ > kRoom) {
+    refused_.TooLong(length_);
+    return;
+  }
+  std::memcpy(form_.CommBuffer + TForm1::kFrameStart + at, bytes, count);
+}
+
+FrameWriter &FrameWriter::Text(std::string_view text) {
+  Append(reinterpret_cast<const uint8_t *>(text.data()), text.size());
+  return *this;
+}
+
+FrameWriter &FrameWriter::Byte(uint8_t byte) {
+  Append(&byte, 1);
+  return *this;
+}
+
+FrameWriter &FrameWriter::Bytes(const std::vector<uint8_t> &bytes) {
+  Append(bytes.data(), bytes.size());
+  return *this;
+}
+
+FrameWriter &FrameWriter::IndexDigit(const QComboBox *list, const QString &field) {
+  const auto digit = ::IndexDigit(ItemIndex(list));
+  if (!digit) refused_.NoSelection(field);
+  return Byte(digit.value_or('0'));
+}
+
+FrameWriter &FrameWriter::OffsetDigit(const QComboBox *list, char firstDigit, const QString &field) {
+  const auto digit = ::OffsetDigit(ItemIndex(list), firstDigit);
+  if (!digit) refused_.NoSelection(field);
+  return Byte(digit.value_or('0'));
+}
+
+int FrameWriter::PositionOf(const QComboBox *list, const QString &field) {
+  const int position = ItemIndex(list);
+  if (position >= 0) return position;
+  refused_.NoSelection(field);
+  return 0;
+}
+
+FrameWriter &FrameWriter::TwoDigits(int32_t value, const QString &field) {
+  const auto digits = TwoDigitDecimal(value);
+  if (!digits) refused_.OutOfRange(field, value, 0, 99);
+  const auto out = digits.value_or(std::array<uint8_t, 2>{'0', '0'});
+  Append(out.data(), out.size());
+  return *this;
+}
+
+FrameWriter &FrameWriter::ThreeDigits(int32_t value, const QString &field) {
+  const auto digits = ThreeDigitDecimal(value);
+  if (!digits) refused_.OutOfRange(field, value, 0, 999);
+  const auto out = digits.value_or(std::array<uint8_t, 3>{'0', '0', '0'});
+  Append(out.data(), out.size());
+  return *this;
+}
+
+const uint8_t *FrameWriter::Data() const { return form_.CommBuffer + TForm1::kFrameStart; }
+
+void FrameWriter::WriteAsText() {
+  refused_.RaiseIfAny();
+  form_.ui()->Edit8->setText(QString::fromLatin1(reinterpret_cast<const char *>(Data()), length_));
+  form_.Comm1()->WriteData(Data(), static_cast<uint16_t>(length_));
+}
+
+void FrameWriter::WriteAsHex() {
+  refused_.RaiseIfAny();
+  form_.ui()->Edit8->setText(QString::fromStdString(BytesToHexPairs(Data(), static_cast<size_t>(length_))));
+  form_.Comm1()->WriteData(Data(), static_cast<uint16_t>(length_));
+}
+
+void FrameWriter::SendAsText(Pending::Code awaited, Timeout::Kind report) {
+  WriteAsText();
+  form_.Await(awaited, report);
+}
+
+void FrameWriter::SendAsHex(Pending::Code awaited, Timeout::Kind report) {
+  WriteAsHex();
+  form_.Await(awaited, report);
+}
