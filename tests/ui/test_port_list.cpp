@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "app/main_window.h"
+#include "tests/support/runtime_directory.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/ui_driver.h"
 
@@ -49,6 +50,7 @@ void DropDownWithKey(QComboBox *c) {
 }
 
 TEST(PortList, SimulatorStartedAfterTheWindowAppearsAndGoesWhenItEnds) {
+  RuntimeDirectory runtime;  // the simulators of tests running beside this one publish elsewhere
   TForm1 form;
   form.show();
   auto *port = Find<QComboBox>(&form, "SPREALCOM");
@@ -82,6 +84,7 @@ TEST(PortList, SimulatorStartedAfterTheWindowAppearsAndGoesWhenItEnds) {
 }
 
 TEST(PortList, TypedTextAndComSelectionSurviveTheRebuild) {
+  RuntimeDirectory runtime;
   SimProcess sim;  // something to add, so that the list really is rebuilt
   TForm1 form;
   form.show();
