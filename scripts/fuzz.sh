@@ -20,7 +20,7 @@ all=(fuzz_system_reply fuzz_modbus_reply fuzz_identity_reply fuzz_dynamic_reply 
      fuzz_int_text fuzz_hex_pairs fuzz_ieee754_text fuzz_hart_frame fuzz_hart_request)
 if [ $# -gt 0 ]; then targets=("$@"); else targets=("${all[@]}"); fi
 
-CC=clang CXX=clang++ cmake -S "$root/fuzz" -B "$build" >/dev/null
+CC=clang CXX=clang++ cmake -S "$root/fuzz" -B "$build" -DRQ735_WERROR="${RQ735_WERROR:-OFF}" >/dev/null
 cmake --build "$build" -j"$jobs" --target "${targets[@]}" >/dev/null
 
 export QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8

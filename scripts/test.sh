@@ -20,7 +20,9 @@ run_ctest() {
 }
 
 "$root/scripts/install-deps.sh"
-"$root/scripts/build.sh"
+# Warnings are errors in every build of the test command.
+export RQ735_WERROR=ON
+"$root/scripts/build.sh" -DRQ735_WERROR=ON
 run_ctest "$build" --timeout 300
 
 if [ "${RQ735_SKIP_SANITIZERS:-0}" != 1 ]; then
@@ -28,7 +30,7 @@ if [ "${RQ735_SKIP_SANITIZERS:-0}" != 1 ]; then
   # LeakSanitizer is on too: the suite leaks nothing, Qt's own allocations included; only the X11
   # key test names one suppression of its own (tests/x11-lsan.supp).
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-  RQ735_BUILD_DIR="$build-sanitize" RQ735_BUILD_TYPE=Debug "$root/scripts/build.sh" -DRQ735_SANITIZE=ON \
+  RQ735_BUILD_DIR="$build-sanitize" RQ735_BUILD_TYPE=Debug "$root/scripts/build.sh" -DRQ735_WERROR=ON -DRQ735_SANITIZE=ON \
     -DRQ735_BUILD_BENCH=OFF
   # The 400 request-reply cycles (3 minutes of waiting on the line) run in the first pass only.
   run_ctest "$build-sanitize" --timeout 600 -E '^ManyCycles\.'

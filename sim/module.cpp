@@ -410,7 +410,7 @@ std::string SimModule::MeterReply(int device) const {
   reply += "MD:" + std::to_string(state_.workMode) + "#";
   for (size_t i = 0; i < m.commands.size(); ++i) {
     const SimMeterSettings::CustomCommand &command = m.commands[i];
-    char head[16];
+    char head[64];  // room for any two numbers, so that nothing can be cut
     std::snprintf(head, sizeof head, "CAMD%c%zu:%c<%02zu,", digit, i + 1, command.enabled, command.bytes.size());
     reply += head;
     for (size_t b = 0; b < command.bytes.size(); ++b) {

@@ -149,8 +149,12 @@ TEST(ModbusPage, EachButtonSendsItsFrameByteForByte) {
     p.f().Timer3.SetEnabled(false);
     EXPECT_EQ(p.Send(c.button), c.frame);
     const bool asText = c.frame.rfind("QQ", 0) == 0 && c.frame.rfind("QQS#CAMD", 0) != 0;
-    if (c.shown) EXPECT_EQ(Text(p.w(), "Edit8").toStdString(), c.shown);
-    if (asText) EXPECT_EQ(Text(p.w(), "Edit8").toStdString(), c.frame);
+    if (c.shown) {
+      EXPECT_EQ(Text(p.w(), "Edit8").toStdString(), c.shown);
+    }
+    if (asText) {
+      EXPECT_EQ(Text(p.w(), "Edit8").toStdString(), c.frame);
+    }
     EXPECT_EQ(p.f().PendingReply, c.pending);
     EXPECT_EQ(p.f().TimeoutKind, c.kind);
     EXPECT_TRUE(p.f().Timer3.Enabled());

@@ -398,7 +398,9 @@ TEST_F(StartupTest, ListsAndSelectionsAfterStart) {
     EXPECT_EQ(Str(box->currentText()), Str(c.text)) << c.name;
     EXPECT_EQ(box->isEditable(), c.editable) << c.name;
     // Typed text never becomes a new item.
-    if (c.editable) EXPECT_EQ(box->insertPolicy(), QComboBox::NoInsert) << c.name;
+    if (c.editable) {
+      EXPECT_EQ(box->insertPolicy(), QComboBox::NoInsert) << c.name;
+    }
   }
   EXPECT_EQ(Find<QComboBox>(&form_, "ComboBox17")->maxVisibleItems(), 16);
   EXPECT_EQ(Find<QComboBox>(&form_, "ComboBox41")->maxVisibleItems(), 9);

@@ -89,7 +89,9 @@ TEST(SystemPage, EachButtonSendsItsFrameByteForByte) {
     p.f().TimeoutKind = 7;
     EXPECT_EQ(p.Send(c.button), c.frame);
     const bool asText = c.frame.rfind("QQ", 0) == 0 || c.pending != -1;
-    if (asText || c.pending == -1) EXPECT_EQ(Text(p.form.get(), "Edit8").toStdString(), c.frame);
+    if (asText || c.pending == -1) {
+      EXPECT_EQ(Text(p.form.get(), "Edit8").toStdString(), c.frame);
+    }
     EXPECT_EQ(p.f().PendingReply, c.pending == -1 ? 7 : c.pending);
     EXPECT_EQ(p.f().TimeoutKind, c.kind == -1 ? 7 : c.kind);
   }

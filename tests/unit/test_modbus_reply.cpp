@@ -97,8 +97,8 @@ TEST(ModbusParameterReply, MeterTypeDecidesOnTheCustomGroups) {
 }
 
 TEST(ModbusParameterReply, GroupsCutShortByTheEndAreSkipped) {
-  for (const std::string &cut : {"QQ FMW:1,0.00", "QQ HART0:1,0,00,5,06", "QQ DFO0:0123", "QQ MD:",
-                                 "QQ ZDY0:8,1100,2051,0000,000", "QQ CAMD01:1<03,01 02 0", "QQ CAMD01:1<0"}) {
+  for (const char *cut : {"QQ FMW:1,0.00", "QQ HART0:1,0,00,5,06", "QQ DFO0:0123", "QQ MD:",
+                         "QQ ZDY0:8,1100,2051,0000,000", "QQ CAMD01:1<03,01 02 0", "QQ CAMD01:1<0"}) {
     const Recorder r = Parse(cut);
     EXPECT_TRUE(r.values.empty()) << cut;
   }

@@ -1,0 +1,56 @@
+# The sources of each library, listed once for the main build and the fuzz build. Paths are
+# relative to the repository root (RQ735_ROOT).
+
+# Pure functions, no Qt: frame encodings, parsers, checksums, number formats.
+set(RQ735_PROTOCOL_SOURCES
+  protocol/config_frame.cpp protocol/config_frame.h
+  protocol/crc16.cpp protocol/crc16.h
+  protocol/hart.cpp protocol/hart.h
+  protocol/hex.cpp protocol/hex.h
+  protocol/ieee754_text.cpp protocol/ieee754_text.h
+  protocol/int_text.cpp protocol/int_text.h
+  protocol/key_filter.cpp protocol/key_filter.h
+  protocol/modbus_reply.cpp protocol/modbus_reply.h
+  protocol/number_format.cpp protocol/number_format.h)
+
+# The far end of a pseudo-terminal, no Qt: the ports simulators publish, and the write loop.
+set(RQ735_PTY_SOURCES
+  serial/pty_write.cpp serial/pty_write.h
+  serial/sim_ports.cpp serial/sim_ports.h)
+
+# The serial port component (Qt Core).
+set(RQ735_SERIAL_SOURCES
+  serial/open_failure.cpp serial/open_failure.h
+  serial/tcomm.cpp serial/tcomm.h
+  serial/termios2_baud.cpp serial/termios2_baud.h)
+
+# The window, its pages and pictures (Qt Widgets): everything of the program but main().
+set(RQ735_APP_SOURCES
+  app/conversions.cpp app/conversions.h
+  app/error_display.cpp app/error_display.h
+  app/frame_writer.cpp app/frame_writer.h
+  app/jpeg_image.cpp app/jpeg_image.h
+  app/list_positions.cpp app/list_positions.h
+  app/main_window.cpp app/main_window.h app/main_window.ui
+  app/pictures.cpp
+  app/port_open.cpp
+  app/request_codes.h
+  app/request_cycle.cpp
+  app/screen_place.cpp app/screen_place.h
+  app/ttimer.cpp app/ttimer.h
+  pages/hart/hart_page.cpp
+  pages/modbus/modbus_page.cpp
+  pages/system/system_page.cpp
+  assets/assets.qrc)
+
+# The simulated module, without its main().
+set(RQ735_SIM_SOURCES
+  sim/hart_instrument.cpp sim/hart_instrument.h
+  sim/modbus_rtu.cpp sim/modbus_rtu.h
+  sim/module.cpp sim/module.h)
+
+# Gives each listed path its place under RQ735_ROOT.
+function(rq735_sources out)
+  list(TRANSFORM ARGN PREPEND "${RQ735_ROOT}/" OUTPUT_VARIABLE paths)
+  set(${out} ${paths} PARENT_SCOPE)
+endfunction()
