@@ -20,8 +20,10 @@ set(RQ735_PTY_SOURCES
 
 # The serial port component (Qt Core).
 set(RQ735_SERIAL_SOURCES
+  serial/line_settings.cpp serial/line_settings.h
   serial/open_failure.cpp serial/open_failure.h
   serial/tcomm.cpp serial/tcomm.h
+  serial/tcomm_workers.cpp serial/tcomm_workers.h
   serial/termios2_baud.cpp serial/termios2_baud.h)
 
 # The window, its pages and pictures (Qt Widgets): everything of the program but main().

@@ -8,13 +8,14 @@
 #include <QObject>
 #include <QString>
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <utility>
+
+#include "serial/line_settings.h"
 
 // A failure of OpenPort: its message, and the system's error number and the device it concerns
 // (0 and empty where no system call failed).
@@ -29,12 +30,6 @@ class ECommsError : public std::runtime_error {
   int error_;
   std::string device_;
 };
-
-enum class TParity { None, Odd, Even, Mark, Space };
-enum class TStopBits { _1, _1_5, _2 };
-enum class TByteSize { _5, _6, _7, _8 };
-enum class TDtrControl { DtrEnable, DtrDisable, DtrHandshake };
-enum class TRtsControl { RtsEnable, RtsDisable, RtsHandshake, RtsTransmissionAvailable };
 
 class TComm;
 
@@ -67,7 +62,6 @@ class TComm : public QObject {
 
  public:
   static constexpr int kReadBufferSize = 2048;
-  static constexpr int kDriverQueueSize = 4096;
 
   explicit TComm(QObject *parent = nullptr);
   ~TComm() override;  // closes a port that is still open; no worker outlives the object
@@ -135,7 +129,7 @@ class TComm : public QObject {
   // Events, raised on the thread that owns this object, only when assigned.
   TReceiveDataEvent OnReceiveData;
   TReceiveErrorEvent OnReceiveError;
-  TModemStateChangeEvent OnModemStateChange;
+  TModemStateChangeEvent OnModemStateChange;  // watched only for an opening made while it is set
   TNotifyEvent OnRequestHangup;
   TNotifyEvent OnSendDataEmpty;
 
@@ -155,7 +149,6 @@ class TComm : public QObject {
   struct Workers;  // threads, close event and the write queue
   std::unique_ptr<Workers> workers_;
   int fd_ = -1;
-  std::shared_ptr<std::atomic<bool>> sendQueueEmpty_;
 
   QString commName_ = QStringLiteral("COM2");
   uint32_t baudRate_ = 9600;
