@@ -8,7 +8,6 @@
 
 #include "app/list_positions.h"
 #include "app/main_window.h"
-#include "protocol/config_frame.h"
 #include "protocol/hex.h"
 #include "ui_main_window.h"
 
@@ -46,16 +45,15 @@ FrameWriter &FrameWriter::Bytes(const std::vector<uint8_t> &bytes) {
   return *this;
 }
 
-FrameWriter &FrameWriter::IndexDigit(const QComboBox *list, const QString &field) {
-  const auto digit = ::IndexDigit(ItemIndex(list));
-  if (!digit) refused_.NoSelection(field);
-  return Byte(digit.value_or('0'));
-}
-
-FrameWriter &FrameWriter::OffsetDigit(const QComboBox *list, char firstDigit, const QString &field) {
-  const auto digit = ::OffsetDigit(ItemIndex(list), firstDigit);
-  if (!digit) refused_.NoSelection(field);
-  return Byte(digit.value_or('0'));
+FrameWriter &FrameWriter::Frame(const ModuleFrame &frame, const std::vector<Field> &fields) {
+  for (const FieldProblem &problem : frame.problems) {
+    const Field &field = fields.at(std::min(problem.field, fields.size() - 1));
+    if (field.list)
+      refused_.NoSelection(field.name);
+    else
+      refused_.OutOfRange(field.name, problem.value, problem.low, problem.high);
+  }
+  return Text(frame.bytes);
 }
 
 int FrameWriter::PositionOf(const QComboBox *list, const QString &field) {
@@ -63,22 +61,6 @@ int FrameWriter::PositionOf(const QComboBox *list, const QString &field) {
   if (position >= 0) return position;
   refused_.NoSelection(field);
   return 0;
-}
-
-FrameWriter &FrameWriter::TwoDigits(int32_t value, const QString &field) {
-  const auto digits = TwoDigitDecimal(value);
-  if (!digits) refused_.OutOfRange(field, value, 0, 99);
-  const auto out = digits.value_or(std::array<uint8_t, 2>{'0', '0'});
-  Append(out.data(), out.size());
-  return *this;
-}
-
-FrameWriter &FrameWriter::ThreeDigits(int32_t value, const QString &field) {
-  const auto digits = ThreeDigitDecimal(value);
-  if (!digits) refused_.OutOfRange(field, value, 0, 999);
-  const auto out = digits.value_or(std::array<uint8_t, 3>{'0', '0', '0'});
-  Append(out.data(), out.size());
-  return *this;
 }
 
 const uint8_t *FrameWriter::Data() const { return form_.CommBuffer + TForm1::kFrameStart; }

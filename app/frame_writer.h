@@ -16,6 +16,7 @@
 
 #include "app/conversions.h"
 #include "app/request_codes.h"
+#include "protocol/module_frames.h"
 
 class QComboBox;
 class TForm1;
@@ -27,15 +28,19 @@ class FrameWriter {
   FrameWriter &Text(std::string_view text);
   FrameWriter &Byte(uint8_t byte);
   FrameWriter &Bytes(const std::vector<uint8_t> &bytes);
-  // The selected position of a list as one digit: '0' + position, or the digit of its item's text
-  // for lists whose first item reads `firstDigit`.
-  FrameWriter &IndexDigit(const QComboBox *list, const QString &field);
-  FrameWriter &OffsetDigit(const QComboBox *list, char firstDigit, const QString &field);
+
+  // What a value of a module frame stands for: a list (no selection is refused as such) or a
+  // number (refused with its range).
+  struct Field {
+    QString name;
+    bool list = true;
+  };
+  static Field Number(const QString &name) { return {name, false}; }
+  // A module frame, its fields named in the order of the builder's values.
+  FrameWriter &Frame(const ModuleFrame &frame, const std::vector<Field> &fields);
+
   // The selected position of a list; without one the frame is refused (and 0 stands for it).
   int PositionOf(const QComboBox *list, const QString &field);
-  // A number as two digits (0 to 99) or three (0 to 999).
-  FrameWriter &TwoDigits(int32_t value, const QString &field);
-  FrameWriter &ThreeDigits(int32_t value, const QString &field);
 
   const uint8_t *Data() const;
   int Length() const { return length_; }

@@ -11,6 +11,8 @@ set(RQ735_PROTOCOL_SOURCES
   protocol/int_text.cpp protocol/int_text.h
   protocol/key_filter.cpp protocol/key_filter.h
   protocol/modbus_reply.cpp protocol/modbus_reply.h
+  protocol/modbus_rtu.cpp protocol/modbus_rtu.h
+  protocol/module_frames.cpp protocol/module_frames.h
   protocol/number_format.cpp protocol/number_format.h)
 
 # The far end of a pseudo-terminal, no Qt: the ports simulators publish, and the write loop.

@@ -15,27 +15,26 @@
 #include "app/list_positions.h"
 #include "app/main_window.h"
 #include "protocol/config_frame.h"
-#include "protocol/crc16.h"
 #include "protocol/hart.h"
 #include "protocol/ieee754_text.h"
 #include "protocol/int_text.h"
 #include "protocol/modbus_reply.h"
+#include "protocol/modbus_rtu.h"
+#include "protocol/module_frames.h"
 #include "protocol/number_format.h"
 #include "ui_main_window.h"
 
 namespace {
 
-// A MODBUS-side command's key, then the meter number every such command carries as one digit.
-// Without a selected meter (another polling address picked on the HART page, or typed text) the
-// command is refused.
-FrameWriter &MeterKey(FrameWriter &frame, const Ui::TForm1 &ui, std::string_view key) {
-  return frame.Text(key).IndexDigit(ui.ComboBox41, QStringLiteral("Meter ID"));
-}
+// Every MODBUS-side command carries the selected meter. Without one (another polling address picked
+// on the HART page, or typed text) the command is refused.
+int Meter(const Ui::TForm1 &ui) { return ItemIndex(ui.ComboBox41); }
+const FrameWriter::Field kMeterId{QStringLiteral("Meter ID")};
 
 // Sends the MODBUS parameter query for the selected meter.
 void SendParameterQuery(TForm1 &form) {
   FrameWriter frame(form);
-  MeterKey(frame, *form.ui(), "QQQ#QQ").Text("#").SendAsText(Pending::ModbusParameters, Timeout::Query);
+  frame.Frame(MeterQueryFrame(Meter(*form.ui())), {kMeterId}).SendAsText(Pending::ModbusParameters, Timeout::Query);
 }
 
 // Empties the custom parsing fields; `withAddressBits` also clears "Address Bits:".
@@ -58,14 +57,7 @@ void SendCustomCommand(TForm1 &form, char command, const QLineEdit *bytesBox, co
   if (parsed.error == HexPairsError::BadCharacter) return ShowMessage(QStringLiteral("Data eeore!"));
 
   const QString field = QStringLiteral("Read Meter Command %1").arg(command);
-  MeterKey(frame, *form.ui(), "QQS#CAMD")
-      .Byte(static_cast<uint8_t>(command))
-      .Text(":")
-      .IndexDigit(switchBox, field)
-      .Text("<")
-      .TwoDigits(static_cast<int32_t>(parsed.bytes.size()), field)
-      .Text(",")
-      .Bytes(parsed.bytes)
+  frame.Frame(CustomCommandFrame(Meter(*form.ui()), command, ItemIndex(switchBox), parsed.bytes), {kMeterId, {field}})
       .SendAsHex(Pending::SettingAcknowledgement, Timeout::Setting);
 }
 
@@ -195,53 +187,42 @@ void TForm1::ParseModbusParameterReply() {
 // Meter profile and data format settings
 
 void TForm1::Button10Click() {
-  const QString meterType = QStringLiteral("Meter Type");
   FrameWriter frame(*this);
-  MeterKey(frame, *ui_, "QQS#HART")
-      .Text(":")
-      .IndexDigit(ui_->ComboBox6, QStringLiteral("Enabled"))
-      .Text(",")
-      .IndexDigit(ui_->ComboBox16, QStringLiteral("Device Mode"))
-      .Text(",")
-      .TwoDigits(frame.PositionOf(ui_->ComboBox17, meterType), meterType)
-      .Text(",")
-      .OffsetDigit(ui_->ComboBox34, '4', QStringLiteral("Preamble Length"))
-      .Text(",")
-      .ThreeDigits(TextToIntOf(ui_->Edit1->text()), QStringLiteral("Buffer Clear Time"))
-      .Text("#")
+  const int32_t clearTime = TextToIntOf(ui_->Edit1->text());
+  frame
+      .Frame(MeterProfileFrame(Meter(*ui_), ItemIndex(ui_->ComboBox6), ItemIndex(ui_->ComboBox16),
+                               ItemIndex(ui_->ComboBox17), ItemIndex(ui_->ComboBox34), clearTime),
+             {kMeterId, {"Enabled"}, {"Device Mode"}, {"Meter Type"}, {"Preamble Length"},
+              FrameWriter::Number("Buffer Clear Time")})
       .SendAsText(Pending::SettingAcknowledgement, Timeout::Setting);
 }
 
 void TForm1::Button21Click() {
   FrameWriter frame(*this);
-  MeterKey(frame, *ui_, "QQS#DFOT").Text(":");
-  const std::pair<QComboBox *, const char *> formats[] = {{ui_->FAMOUT1, "Current(RTU_ADR)"},
-                                                          {ui_->FAMOUT3, "Variable_1(RTU_ADR)"},
-                                                          {ui_->FAMOUT5, "Variable_2(RTU_ADR)"},
-                                                          {ui_->FAMOUT7, "Variable_3(RTU_ADR)"},
-                                                          {ui_->FAMOUT9, "Variable_4(RTU_ADR)"}};
-  for (const auto &[combo, field] : formats)
-    frame.IndexDigit(combo, QStringLiteral("Data format of %1").arg(QLatin1String(field)));
-  frame.Text("#").SendAsText(Pending::SettingAcknowledgement, Timeout::Setting);
+  const std::array<int, 5> formats = {ItemIndex(ui_->FAMOUT1), ItemIndex(ui_->FAMOUT3), ItemIndex(ui_->FAMOUT5),
+                                      ItemIndex(ui_->FAMOUT7), ItemIndex(ui_->FAMOUT9)};
+  frame
+      .Frame(DataFormatFrame(Meter(*ui_), formats),
+             {kMeterId, {"Data format of Current(RTU_ADR)"}, {"Data format of Variable_1(RTU_ADR)"},
+              {"Data format of Variable_2(RTU_ADR)"}, {"Data format of Variable_3(RTU_ADR)"},
+              {"Data format of Variable_4(RTU_ADR)"}})
+      .SendAsText(Pending::SettingAcknowledgement, Timeout::Setting);
 }
 
 void TForm1::Button22Click() { SendWorkingMode(ui_->ComboBox14, QStringLiteral("Module Operation Mode")); }
 
 void TForm1::Button2Click() {
   FrameWriter frame(*this);
-  frame.Text("QQS#FMW:").IndexDigit(ui_->ComboBox18, QStringLiteral("Variable 1 Coefficient")).Text(",");
   // The module takes exactly five factor characters, one byte each.
   const QString factor = ui_->Beilv->text().left(5);
   if (factor.size() < 5)
     frame.Refused().Note(
         QStringLiteral("Coefficient: \"%1\" has fewer than five characters; nothing was sent").arg(factor));
-  for (QChar c : factor) {
-    if (c.unicode() > 0xFF)
-      frame.Refused().Note(
-          QStringLiteral("Coefficient: \"%1\" holds a character the module cannot take; nothing was sent").arg(factor));
-    frame.Byte(static_cast<uint8_t>(c.unicode()));
-  }
-  frame.Text("#").SendAsText(Pending::SettingAcknowledgement, Timeout::Setting);
+  if (std::any_of(factor.begin(), factor.end(), [](QChar c) { return c.unicode() > 0xFF; }))
+    frame.Refused().Note(
+        QStringLiteral("Coefficient: \"%1\" holds a character the module cannot take; nothing was sent").arg(factor));
+  frame.Frame(CoefficientFrame(ItemIndex(ui_->ComboBox18), factor.toLatin1().toStdString()), {{"Variable 1 Coefficient"}})
+      .SendAsText(Pending::SettingAcknowledgement, Timeout::Setting);
 }
 
 void TForm1::ComboBox17Change() {
@@ -261,40 +242,38 @@ void TForm1::Button18Click() { SendCustomCommand(*this, '2', ui_->Edit5, ui_->Co
 
 void TForm1::Button12Click() {
   FrameWriter frame(*this);
-  MeterKey(frame, *ui_, "QQS#MDBS").Text(":").OffsetDigit(ui_->ComboBox15, '3', QStringLiteral("Address Bits"));
   const struct {
     QComboBox *command;
     QLineEdit *start;
     QComboBox *length;
-  } rows[] = {{ui_->RADCOM1, ui_->READADR1, ui_->READLG1},
-              {ui_->RADCOM3, ui_->READADR3, ui_->READLG3},
-              {ui_->RADCOM5, ui_->READADR5, ui_->READLG5},
-              {ui_->RADCOM7, ui_->READADR7, ui_->READLG7}};
-  int variable = 1;
-  for (const auto &row : rows) {
-    const QString name = QStringLiteral("Variable_%1").arg(variable++);
-    frame.Text(",")
-        .IndexDigit(row.command, name + QStringLiteral(" Command Number"))
-        .TwoDigits(TextToIntOf(row.start->text()), name + QStringLiteral(" Start Adr."))
-        .IndexDigit(row.length, name + QStringLiteral(" Data Length"));
+  } boxes[] = {{ui_->RADCOM1, ui_->READADR1, ui_->READLG1},
+               {ui_->RADCOM3, ui_->READADR3, ui_->READLG3},
+               {ui_->RADCOM5, ui_->READADR5, ui_->READLG5},
+               {ui_->RADCOM7, ui_->READADR7, ui_->READLG7}};
+  std::array<ParsingRow, 4> rows{};
+  for (size_t v = 0; v < rows.size(); ++v)
+    rows[v] = {ItemIndex(boxes[v].command), TextToIntOf(boxes[v].start->text()), ItemIndex(boxes[v].length)};
+  std::vector<FrameWriter::Field> fields = {kMeterId, {"Address Bits"}};
+  for (int v = 1; v <= 4; ++v) {
+    const QString name = QStringLiteral("Variable_%1").arg(v);
+    fields.insert(fields.end(), {{name + " Command Number"},
+                                 FrameWriter::Number(name + " Start Adr."),
+                                 {name + " Data Length"}});
   }
-  frame.Text("#").SendAsText(Pending::SettingAcknowledgement, Timeout::Setting);
+  frame.Frame(ParsingFormatFrame(Meter(*ui_), ItemIndex(ui_->ComboBox15), rows), fields)
+      .SendAsText(Pending::SettingAcknowledgement, Timeout::Setting);
 }
 
 // MODBUS RTU test and IEEE-754 calculator
 
 void TForm1::Button4Click() {
+  FrameWriter frame(*this);
   // Only the low byte of each number is used.
   auto lowByte = [](const QLineEdit *box) { return static_cast<uint8_t>(TextToIntOf(box->text()) & 0xFF); };
-  FrameWriter frame(*this);
-  frame.Byte(lowByte(ui_->Edit18))
-      .Byte(0x03)  // Read Holding Registers
-      .Byte(0x00)
-      .Byte(lowByte(ui_->Edit19))
-      .Byte(0x00)
-      .Byte(lowByte(ui_->Edit20));
-  const Crc16Bytes crc = Crc16(frame.Data(), static_cast<size_t>(frame.Length()));
-  frame.Byte(crc.low).Byte(crc.high).SendAsHex(Pending::RtuReply, Timeout::Connection);
+  const uint8_t slave = lowByte(ui_->Edit18);
+  const uint8_t start = lowByte(ui_->Edit19);
+  const uint8_t count = lowByte(ui_->Edit20);
+  frame.Bytes(ReadHoldingRegistersRequest(slave, start, count)).SendAsHex(Pending::RtuReply, Timeout::Connection);
 }
 
 void TForm1::Button13Click() {

@@ -16,6 +16,7 @@
 #include "protocol/config_frame.h"
 #include "protocol/int_text.h"
 #include "protocol/key_filter.h"
+#include "protocol/module_frames.h"
 #include "ui_main_window.h"
 
 namespace {
@@ -118,52 +119,45 @@ bool TForm1::SystemPageFilterTyping(QObject *watched, QEvent *event) {
 // Queries
 
 void TForm1::Button23Click() {
-  FrameWriter(*this).Text("QQQ#QX#").SendAsText(Pending::SystemParameters, Timeout::Query);
+  FrameWriter(*this).Text(SystemParameterQueryFrame()).SendAsText(Pending::SystemParameters, Timeout::Query);
 }
 
 void TForm1::Button6Click() {
-  FrameWriter(*this).Text("QQQ#QV#").SendAsText(Pending::CommunicationCheck, Timeout::Connection);
+  FrameWriter(*this).Text(CommunicationQueryFrame()).SendAsText(Pending::CommunicationCheck, Timeout::Connection);
 }
 
 // Settings
 
 void TForm1::Button29Click() {
-  FrameWriter(*this)
-      .Text("QQS#ADR:")
-      .ThreeDigits(TextToIntOf(ui_->Edit14->text()), QStringLiteral("MODBUS slave address"))
-      .Text("#")
+  FrameWriter frame(*this);
+  frame.Frame(SlaveAddressFrame(TextToIntOf(ui_->Edit14->text())), {FrameWriter::Number("MODBUS slave address")})
       .SendAsText(Pending::SettingAcknowledgement, Timeout::Setting);
 }
 
 void TForm1::SendWorkingMode(const QComboBox *modes, const QString &field) {
-  FrameWriter(*this).Text("QQS#MD:").IndexDigit(modes, field).Text("#").SendAsText(Pending::SettingAcknowledgement,
-                                                                                   Timeout::Setting);
+  FrameWriter frame(*this);
+  frame.Frame(WorkingModeFrame(ItemIndex(modes)), {{field}}).SendAsText(Pending::SettingAcknowledgement, Timeout::Setting);
 }
 
 void TForm1::Button24Click() { SendWorkingMode(ui_->ComboBox7, QStringLiteral("Module working mode")); }
 
 void TForm1::Button15Click() {
-  FrameWriter(*this)
-      .Text("QQS#XY:")
-      .IndexDigit(ui_->ComboBox12, QStringLiteral("RS485A Data Return Time"))
-      .Text("#")
+  FrameWriter frame(*this);
+  frame.Frame(ReturnTimeFrame(ItemIndex(ui_->ComboBox12)), {{"RS485A Data Return Time"}})
       .SendAsText(Pending::SettingAcknowledgement, Timeout::Setting);
 }
 
 void TForm1::Button27Click() {
-  FrameWriter(*this)
-      .Text("QQS#JTM:")
-      .ThreeDigits(TextToIntOf(ui_->Edit6->text()), QStringLiteral("HART instrument communication interval time"))
-      .Text("#")
+  FrameWriter frame(*this);
+  frame
+      .Frame(HartIntervalFrame(TextToIntOf(ui_->Edit6->text())),
+             {FrameWriter::Number("HART instrument communication interval time")})
       .SendAsText(Pending::SettingAcknowledgement, Timeout::Setting);
 }
 
 void TForm1::Button9Click() {
-  FrameWriter(*this)
-      .Text("QQS#BA2:")
-      .IndexDigit(ui_->ComboBox8, QStringLiteral("RS485 Baud Rate"))
-      .IndexDigit(ui_->ComboBox9, QStringLiteral("RS485 Parity"))
-      .Text("#")
+  FrameWriter frame(*this);
+  frame.Frame(LineSettingFrame(ItemIndex(ui_->ComboBox8), ItemIndex(ui_->ComboBox9)), {{"RS485 Baud Rate"}, {"RS485 Parity"}})
       .SendAsText(Pending::SettingAcknowledgement, Timeout::Setting);
   // The module may change its line settings now; the port is closed 2 s later.
   Timer4.SetInterval(2000);
@@ -171,7 +165,7 @@ void TForm1::Button9Click() {
 }
 
 void TForm1::Button30Click() {
-  FrameWriter(*this).Text("QQS#RESET#").SendAsText(Pending::SettingAcknowledgement, Timeout::Setting);
+  FrameWriter(*this).Text(ParameterResetFrame()).SendAsText(Pending::SettingAcknowledgement, Timeout::Setting);
 }
 
 void TForm1::Edit14Change() { ui_->Edit18->setText(ui_->Edit14->text()); }
@@ -182,19 +176,20 @@ namespace {
 
 // Shows a text-built request in "Send Buffer:" and writes it; a request too long for the module
 // (its boxes take anything pasted into them) is refused there.
-void SendText(TForm1 &form, const QByteArray &request) {
+void SendText(TForm1 &form, const std::string &request) {
   Refusals refused;
   if (request.size() > TForm1::kFrameEnd - TForm1::kFrameStart) refused.TooLong(static_cast<int>(request.size()));
   refused.RaiseIfAny();
-  form.ui()->Edit8->setText(QString::fromLatin1(request));
-  form.Comm1()->WriteData(reinterpret_cast<const uint8_t *>(request.constData()), static_cast<uint16_t>(request.size()));
+  form.ui()->Edit8->setText(QString::fromLatin1(request.data(), static_cast<qsizetype>(request.size())));
+  form.Comm1()->WriteData(reinterpret_cast<const uint8_t *>(request.data()), static_cast<uint16_t>(request.size()));
 }
+
+std::string Latin1(const QLineEdit *box) { return box->text().toLatin1().toStdString(); }
 
 }  // namespace
 
 void TForm1::AD1SETClick() {
-  const QByteArray request = "KORVEN#AIN1:" + ui_->AD1H->text().toLatin1() + "," + ui_->AD1L->text().toLatin1() + "," +
-                             ui_->AD1LD->text().toLatin1() + "#";
+  const std::string request = TotalizerFrame(Latin1(ui_->AD1H), Latin1(ui_->AD1L), Latin1(ui_->AD1LD));
   PendingReply = Pending::FactoryAnswer;
   SendText(*this, request);
   ui_->Memo10->clear();
@@ -203,27 +198,25 @@ void TForm1::AD1SETClick() {
 void TForm1::Button5Click() {
   ui_->Memo10->clear();
   Timer3.SetEnabled(true);
-  SendText(*this, "KORVEN#ZOM:" + ui_->Edit2->text().toLatin1() + "#");
+  SendText(*this, CutoffFrame(Latin1(ui_->Edit2)));
   PendingReply = Pending::FactoryAnswer;
 }
 
 void TForm1::PButton52Click() {
-  const int32_t value = TextToIntOf(ui_->PUSET3->text());
-  SendText(*this, QByteArray("KORVEN#LPN:") + PaddedDecimalUnsigned(value, 8).c_str() + "#");
+  SendText(*this, IntegerLsdFrame(TextToIntOf(ui_->PUSET3->text())));
   ui_->Memo10->clear();
   PendingReply = Pending::FactoryAnswer;
 }
 
 void TForm1::Button3Click() {
   Timer3.SetEnabled(true);
-  SendText(*this, "KORVEN#LPF:" + ui_->PUSET1XIAO->text().toLatin1() + "#");
+  SendText(*this, DecimalLsdFrame(Latin1(ui_->PUSET1XIAO)));
   ui_->Memo10->clear();
   PendingReply = Pending::FactoryAnswer;
 }
 
 void TForm1::Button11Click() {
-  const int32_t value = TextToIntOf(ui_->Edit3->text());
-  SendText(*this, QByteArray("KORVEN#ADX:") + PaddedDecimalUnsigned(value, 4).c_str() + "#");
+  SendText(*this, CoefficientFactorFrame(TextToIntOf(ui_->Edit3->text())));
   ui_->Memo10->clear();
   PendingReply = Pending::FactoryAnswer;
 }
@@ -231,12 +224,11 @@ void TForm1::Button11Click() {
 void TForm1::Button60Click() {
   const int32_t serial = TextToIntOf(ui_->PCBSN->text());
   const int32_t inspector = TextToIntOf(ui_->JIANZHI->currentText());
-  SendText(*this, QByteArray("KORVEN#PCBSN:") + PaddedDecimal(serial, 8).c_str() + "," +
-                      PaddedDecimal(inspector, 3).c_str() + "#");
+  SendText(*this, BoardDataFrame(serial, inspector));
 }
 
 void TForm1::Button8Click() {
-  FrameWriter(*this).Text("QQQ#QVAL#").SendAsText(Pending::FactoryAnswer, Timeout::Connection);
+  FrameWriter(*this).Text(AdChannelQueryFrame()).SendAsText(Pending::FactoryAnswer, Timeout::Connection);
 }
 
 // Key filters

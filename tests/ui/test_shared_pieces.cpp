@@ -89,28 +89,21 @@ std::string Refusal(FrameWriter &frame) {
 
 TEST(FrameWriter, WritesWhatFitsAndRefusesTheRestWhereItWouldSend) {
   TForm1 form;
-  QComboBox combo;
-  combo.addItems({"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11"});
-  SetItemIndex(&combo, 9);
+  const std::vector<FrameWriter::Field> profile = {{"Meter ID"},    {"Enabled"},         {"Device Mode"},
+                                                   {"Meter Type"},  {"Preamble Length"}, FrameWriter::Number("Buffer Clear Time")};
   FrameWriter fits(form);
-  fits.Text("A").IndexDigit(&combo, "Mode").Byte('|');
-  SetItemIndex(&combo, 5);
-  fits.OffsetDigit(&combo, '4', "Preamble").ThreeDigits(247, "Address").TwoDigits(5, "Start");
+  fits.Text("<").Frame(MeterProfileFrame(0, 1, 0, 10, 5, 60), profile).Byte('>');
   EXPECT_EQ(Refusal(fits), "");
-  EXPECT_EQ(ui::Text(&form, "Edit8"), "A9|924705");
+  EXPECT_EQ(ui::Text(&form, "Edit8"), "<QQS#HART0:1,0,10,9,060#>");
 
+  // The first field that does not fit is the one named; nothing is shown.
   FrameWriter refused(form);
-  SetItemIndex(&combo, -1);
-  refused.IndexDigit(&combo, "Module working mode");
-  SetItemIndex(&combo, 10);
-  refused.IndexDigit(&combo, "Mode").ThreeDigits(1000, "MODBUS slave address");
-  EXPECT_EQ(refused.Length(), 5) << "zeros stand for what is refused";
-  EXPECT_EQ(Refusal(refused), "Module working mode: no item is selected; nothing was sent") << "the first note";
-  EXPECT_EQ(ui::Text(&form, "Edit8"), "") << "nothing shown";
-
+  refused.Frame(MeterProfileFrame(0, -1, -1, 0, 0, 1000), profile);
+  EXPECT_EQ(Refusal(refused), "Enabled: no item is selected; nothing was sent");
+  EXPECT_EQ(ui::Text(&form, "Edit8"), "");
   FrameWriter range(form);
-  range.TwoDigits(-1, "Start").ThreeDigits(1000, "MODBUS slave address");
-  EXPECT_EQ(Refusal(range), "Start: -1 is outside 0 to 99; nothing was sent");
+  range.Frame(SlaveAddressFrame(1000), {FrameWriter::Number("MODBUS slave address")});
+  EXPECT_EQ(Refusal(range), "MODBUS slave address: 1000 is outside 0 to 999; nothing was sent");
 
   // The transmit area ends at byte 512: a longer frame is refused, and nothing is written past it.
   const uint8_t afterArea = form.CommBuffer[TForm1::kFrameEnd];
