@@ -6,6 +6,7 @@ set(RQ735_PROTOCOL_SOURCES
   protocol/config_frame.cpp protocol/config_frame.h
   protocol/crc16.cpp protocol/crc16.h
   protocol/hart.cpp protocol/hart.h
+  protocol/hart_reply.cpp protocol/hart_reply.h
   protocol/hex.cpp protocol/hex.h
   protocol/ieee754_text.cpp protocol/ieee754_text.h
   protocol/int_text.cpp protocol/int_text.h
@@ -13,7 +14,8 @@ set(RQ735_PROTOCOL_SOURCES
   protocol/modbus_reply.cpp protocol/modbus_reply.h
   protocol/modbus_rtu.cpp protocol/modbus_rtu.h
   protocol/module_frames.cpp protocol/module_frames.h
-  protocol/number_format.cpp protocol/number_format.h)
+  protocol/number_format.cpp protocol/number_format.h
+  protocol/system_reply.cpp protocol/system_reply.h)
 
 # The far end of a pseudo-terminal, no Qt: the ports simulators publish, and the write loop.
 set(RQ735_PTY_SOURCES

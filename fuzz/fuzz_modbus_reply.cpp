@@ -1,24 +1,56 @@
-// The answer to the MODBUS parameter query as it arrives from the line: any bytes.
-#include <QComboBox>
-#include <QLineEdit>
-
+// The answer to the MODBUS parameter query as it arrives from the line: any bytes, of which the
+// parser sees at most 255 (ReplyText). The custom meter is taken as selected, so that every group
+// is read unless the reply itself names another meter type.
+#include <algorithm>
 #include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
 
-#include "app/list_positions.h"
-#include "app/main_window.h"
-#include "fuzz/form_harness.h"
+#include "fuzz/pure_fail.h"
+#include "protocol/int_text.h"
+#include "protocol/modbus_reply.h"
+
+namespace {
+
+using F = ModbusReplyField;
+
+class Recorder : public ModbusReplySink {
+ public:
+  void SetPosition(ModbusReplyField field, int position) override {
+    positions[field] = position;
+    if (field == F::MeterType) meterType = position;
+  }
+  void SetText(ModbusReplyField field, std::string_view text) override { texts[field] = std::string(text); }
+  int SelectedMeterType() const override { return meterType; }
+  void ShowCustomParsing(bool) override {}
+
+  std::map<ModbusReplyField, int> positions;
+  std::map<ModbusReplyField, std::string> texts;
+  int meterType = 0;
+};
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  TForm1 &form = fuzz::Form();
-  // Every input starts with the custom meter selected, so that the custom groups are read unless
-  // the reply itself picks another meter type.
-  SetItemIndex(static_cast<QComboBox *>(fuzz::Control("ComboBox17")), 0);
-  fuzz::Deliver(data, size, 0x00);
-  fuzz::Run([&] { form.ParseModbusParameterReply(); }, fuzz::Expect::Parser);
-  // The custom command bytes come from one group of at most 99 pairs.
-  for (const char *name : {"Edit4", "Edit5"}) {
-    const QString text = static_cast<QLineEdit *>(fuzz::Control(name))->text();
-    if (text.size() > 3 * 99 - 1) fuzz::Fail(std::string(name) + " holds " + std::to_string(text.size()) + " characters");
+  const std::string_view reply(reinterpret_cast<const char *>(data), std::min<size_t>(size, 255));
+  Recorder r;
+  try {
+    ApplyModbusParameterReply(reply, r);
+  } catch (const EConvertError &) {
+    // a field that is no digit stops the reading; what came before stays
   }
+  for (const auto &[field, position] : r.positions) {
+    const int low = field == F::Preamble ? -4 : field == F::AddressBits ? -3 : 0;
+    const int high = field == F::MeterType ? 99 : 9;
+    if (position < low || position > high) fuzz::Fail("position " + std::to_string(position) + " out of its digits");
+  }
+  const std::pair<F, size_t> fixed[] = {{F::CoefficientFactor, 5}, {F::ClearTime, 3}, {F::StartAddress1, 2},
+                                        {F::StartAddress3, 2},     {F::StartAddress5, 2}, {F::StartAddress7, 2}};
+  for (const auto &[field, length] : fixed)
+    if (r.texts.count(field) && r.texts[field].size() != length) fuzz::Fail("a fixed-width text of another width");
+  // The custom command bytes come from one group of at most 99 pairs.
+  for (F field : {F::Command1Bytes, F::Command2Bytes})
+    if (r.texts.count(field) && r.texts[field].size() > 3 * 99 - 1) fuzz::Fail("custom command text too long");
   return 0;
 }

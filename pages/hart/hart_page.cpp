@@ -13,15 +13,10 @@
 #include "app/list_positions.h"
 #include "app/main_window.h"
 #include "protocol/hart.h"
-#include "protocol/number_format.h"
+#include "protocol/hart_reply.h"
 #include "ui_main_window.h"
 
 namespace {
-
-// Positions of the fields of the answers, counted from the last preamble byte.
-constexpr int kIdentityLastByte = 18;
-constexpr int kVariableStride = 5;
-constexpr int kFirstVariable = 15;  // unit code, then four value bytes
 
 // The stored HART identity: its identifier and device type live in the scratch bytes of
 // CommBuffer, beside the polling address of the last identity query; the manufacturer and the
@@ -61,16 +56,6 @@ void SendHartRequest(TForm1 &form, FrameWriter &request, const std::vector<uint8
   form.Timer3.SetEnabled(true);
   form.PendingReply = awaited;
   form.TimeoutKind = Timeout::Setting;
-}
-
-// The first i with reply bytes i and i + 1 equal to 0xFF and `delimiter`, 0 <= i <= L - 5, L the
-// length of ReplyText; -1 when there is none.
-int FindHartReply(const TForm1 &form, uint8_t delimiter) {
-  const uint8_t *reply = form.CommBuffer + TForm1::kReplyStart;
-  const int length = static_cast<int>(form.ReplyText.size());
-  for (int i = 0; i + 5 <= length; ++i)
-    if (reply[i] == 0xFF && reply[i + 1] == delimiter) return i;
-  return -1;
 }
 
 }  // namespace
@@ -133,17 +118,14 @@ void TForm1::ComboBox30Change() {
 }
 
 void TForm1::ParseIdentityReply() {
-  const uint8_t *reply = CommBuffer + kReplyStart;
-  const int i = FindHartReply(*this, 0x06);
-  // Only bytes of this reply count: one that ends before the device identifier is no answer. The
-  // search stops at the 255 characters of ReplyText; the fields may lie beyond, in the copy.
-  if (i < 0 || i + kIdentityLastByte >= ReplyHeld) {
+  const auto reply = ReadIdentityReply(CommBuffer + kReplyStart, static_cast<int>(ReplyText.size()), ReplyHeld);
+  if (!reply) {
     for (QLineEdit *e : {ui_->Edit28, ui_->Edit29, ui_->Edit31, ui_->Edit32}) e->clear();
     return;
   }
-  const HartIdentity identity{reply[i + 8], reply[i + 9], {reply[i + 16], reply[i + 17], reply[i + 18]}};
+  const HartIdentity &identity = reply->identity;
   StoreIdentity(*this, identity);
-  HartPreambleNeed = reply[i + 10];
+  HartPreambleNeed = reply->preambleNeed;
   ui_->Edit28->setText(QString::number(identity.manufacturer));
   ui_->Edit29->setText(QString::number(identity.deviceType));
   ui_->Edit31->setText(QString::number(HartPreambleNeed));
@@ -153,28 +135,15 @@ void TForm1::ParseIdentityReply() {
 }
 
 void TForm1::ParseDynamicVariableReply() {
-  const uint8_t *reply = CommBuffer + kReplyStart;
-  const int length = ReplyHeld;
-  const int i = FindHartReply(*this, 0x86);
-  if (i < 0 || i + 8 >= length) return;
-  const int byteCount = reply[i + 8];
-
+  const auto variables = ReadDynamicVariables(CommBuffer + kReplyStart, static_cast<int>(ReplyText.size()), ReplyHeld);
+  if (!variables) return;
   QLineEdit *values[] = {ui_->Edit25, ui_->Edit26, ui_->Edit27, ui_->Edit30};
   QLabel *copies[] = {ui_->HLabel2, ui_->HLabel3, ui_->HLabel4, ui_->HLabel5};
   QComboBox *units[] = {ui_->ComboBox3, ui_->ComboBox31, ui_->ComboBox32, ui_->ComboBox33};
-  // Variable 1 always; variable k + 2 for each k with 5k < byteCount - 11.
-  int taken = 1;
-  for (int k = 0; k < 3 && byteCount > 11 && kVariableStride * k < byteCount - 11; ++k) taken = k + 2;
-
-  for (int v = 0; v < taken; ++v) {
-    const int at = i + kFirstVariable + kVariableStride * v;
-    if (at + 4 >= length) break;  // only variables received whole are shown
-    const uint8_t *b = reply + at + 1;
-    const QString text = b[0] == 0x7F ? QStringLiteral("00000000")
-                                      : QString::fromStdString(CutTo(
-                                            FormatGeneral(FloatFromBytes(b[0], b[1], b[2], b[3]), LocaleDecimalPoint()), 9));
-    values[v]->setText(text);
+  for (size_t v = 0; v < variables->size(); ++v) {
+    const DynamicVariable &variable = (*variables)[v];
+    values[v]->setText(QString::fromStdString(DynamicValueText(variable.value, LocaleDecimalPoint())));
     copies[v]->setText(values[v]->text());
-    SetItemIndex(units[v], UnitPosition(reply[at]));
+    SetItemIndex(units[v], UnitPosition(variable.unitCode));
   }
 }

@@ -17,22 +17,10 @@
 #include "protocol/int_text.h"
 #include "protocol/key_filter.h"
 #include "protocol/module_frames.h"
+#include "protocol/system_reply.h"
 #include "ui_main_window.h"
 
 namespace {
-
-// A reply value of `length` characters right after the key's colon, or nothing when the key is
-// missing or its value would run past the end of the reply.
-std::optional<std::string_view> ValueAfter(std::string_view reply, std::string_view key, size_t length) {
-  auto k = FindReplyKey(reply, key);
-  if (!k) return std::nullopt;
-  return ReplyField(reply, *k + key.size(), length);
-}
-
-// One reply character converted with the shared conversion, as a list position.
-int Digit(char c) { return TextToInt(std::string(1, c)); }
-
-QString Latin1(std::string_view s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
 
 const KeyRule kSignedDecimal6{"0123456789.-", 6};
 const KeyRule kSignedDecimal5{"0123456789.-", 5};
@@ -253,26 +241,25 @@ void TForm1::ParseCommunicationReply() {
 }
 
 void TForm1::ParseSystemParameterReply() {
-  const std::string_view reply(ReplyText.constData(), static_cast<size_t>(ReplyText.size()));
-  if (!FindReplyKey(reply, "QX")) return;
-
-  if (auto v = ValueAfter(reply, "BA2:", 2)) {
-    SetItemIndex(ui_->ComboBox8, Digit((*v)[0]));
-    SetItemIndex(ui_->ComboBox9, Digit((*v)[1]));
-  }
-  if (auto v = ValueAfter(reply, "MD:", 1)) {
-    const int mode = Digit((*v)[0]);
-    SetItemIndex(ui_->ComboBox7, mode);
-    SetItemIndex(ui_->ComboBox14, mode);
-  }
-  if (auto v = ValueAfter(reply, "ADR:", 3)) ui_->Edit14->setText(Latin1(*v));
-  if (auto v = ValueAfter(reply, "XY:", 1)) SetItemIndex(ui_->ComboBox12, Digit((*v)[0]));
-  if (auto v = ValueAfter(reply, "JTM:", 3)) ui_->Edit6->setText(Latin1(*v));
-  if (auto v = ValueAfter(reply, "AIN:", 19)) {
-    ui_->AD1H->setText(Latin1(v->substr(0, 6)));
-    ui_->AD1L->setText(Latin1(v->substr(7, 6)));
-    ui_->AD1LD->setText(Latin1(v->substr(14, 5)));
-  }
-  if (auto v = ValueAfter(reply, "ZOM:", 5)) ui_->Edit2->setText(Latin1(*v));
-  if (auto v = ValueAfter(reply, "ADX:", 4)) ui_->Edit3->setText(Latin1(*v));
+  const SystemParameters p = ReadSystemParameters(std::string_view(ReplyText.constData(), static_cast<size_t>(ReplyText.size())));
+  auto select = [](QComboBox *list, const std::optional<int> &position) {
+    if (position) SetItemIndex(list, *position);
+  };
+  auto show = [](QLineEdit *box, const std::optional<std::string> &text) {
+    if (text) box->setText(QString::fromLatin1(text->data(), static_cast<qsizetype>(text->size())));
+  };
+  select(ui_->ComboBox8, p.baudPosition);
+  select(ui_->ComboBox9, p.parityPosition);
+  select(ui_->ComboBox7, p.workingMode);
+  select(ui_->ComboBox14, p.workingMode);
+  show(ui_->Edit14, p.slaveAddress);
+  select(ui_->ComboBox12, p.returnTime);
+  show(ui_->Edit6, p.hartInterval);
+  show(ui_->AD1H, p.rangeUpper);
+  show(ui_->AD1L, p.rangeLower);
+  show(ui_->AD1LD, p.totalizerStart);
+  show(ui_->Edit2, p.cutoff);
+  show(ui_->Edit3, p.coefficient);
+  // What stood before a field that is no digit is shown; the conversion error stops the rest.
+  if (p.error) throw EConvertError(*p.error);
 }

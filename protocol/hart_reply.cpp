@@ -1,0 +1,58 @@
+#include "protocol/hart_reply.h"
+
+#include <algorithm>
+
+#include "protocol/number_format.h"
+
+namespace {
+
+// Distances from the last preamble byte.
+constexpr int kIdentityLastByte = 18;
+constexpr int kByteCount = 8;
+constexpr int kFirstVariable = 15;  // unit code, then four value bytes
+constexpr int kVariableStride = 5;
+
+}  // namespace
+
+std::optional<int> FindHartReply(const uint8_t *reply, int searchLength, int held, uint8_t delimiter) {
+  const int length = std::min(searchLength, held);
+  for (int i = 0; i + 5 <= length; ++i)
+    if (reply[i] == 0xFF && reply[i + 1] == delimiter) return i;
+  return std::nullopt;
+}
+
+std::optional<IdentityReply> ReadIdentityReply(const uint8_t *reply, int searchLength, int held) {
+  const auto i = FindHartReply(reply, searchLength, held, 0x06);
+  // Only bytes of this delivery count: one that ends before the device identifier is no answer.
+  if (!i || *i + kIdentityLastByte >= held) return std::nullopt;
+  const uint8_t *r = reply + *i;
+  IdentityReply out;
+  out.identity = {r[8], r[9], {r[16], r[17], r[18]}};
+  out.preambleNeed = r[10];
+  return out;
+}
+
+std::optional<std::vector<DynamicVariable>> ReadDynamicVariables(const uint8_t *reply, int searchLength, int held) {
+  const auto i = FindHartReply(reply, searchLength, held, 0x86);
+  if (!i || *i + kByteCount >= held) return std::nullopt;
+  const int byteCount = reply[*i + kByteCount];
+  // Variable 1 always; variable k + 2 for each k with 5k < byteCount - 11.
+  int taken = 1;
+  for (int k = 0; k < 3 && byteCount > 11 && kVariableStride * k < byteCount - 11; ++k) taken = k + 2;
+
+  std::vector<DynamicVariable> variables;
+  for (int v = 0; v < taken; ++v) {
+    const int at = *i + kFirstVariable + kVariableStride * v;
+    if (at + 4 >= held) break;  // only variables received whole count
+    DynamicVariable variable;
+    variable.unitCode = reply[at];
+    for (int b = 0; b < 4; ++b) variable.value[static_cast<size_t>(b)] = reply[at + 1 + b];
+    variables.push_back(variable);
+  }
+  return variables;
+}
+
+std::string DynamicValueText(const std::array<uint8_t, 4> &value, std::string_view decimalPoint) {
+  if (value[0] == 0x7F) return "00000000";
+  return CutTo(FormatGeneral(FloatFromBytes(value[0], value[1], value[2], value[3]), decimalPoint), 9);
+}
