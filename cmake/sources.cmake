@@ -49,6 +49,12 @@ set(RQ735_APP_SOURCES
   pages/system/system_page.cpp
   assets/assets.qrc)
 
+# rq735ctl, without its main(): the module from the command line (Qt Core).
+set(RQ735_CTL_SOURCES
+  ctl/commands.cpp ctl/commands.h
+  ctl/module_line.cpp ctl/module_line.h
+  ctl/settings.cpp ctl/settings.h)
+
 # The simulated module, without its main().
 set(RQ735_SIM_SOURCES
   sim/hart_instrument.cpp sim/hart_instrument.h

@@ -23,7 +23,26 @@ constexpr int kUnitCodes[kUnitCount - 1] = {
     80,  81,  82,  91,  92,  93,  94,  95,  96,  97,  54,  55,  69,  89,  126, 128, 164, 165, 57,
 };
 
+// The names of the unit lists, in their order.
+constexpr const char *kUnitNames[kUnitCount] = {
+    "inH20",    "inhg",         "FtH20",        "mmH20",      "mmHg",       "psi",          "bar",
+    "mbar",     "Pa",           "KPa",          "ATM",        "MPa",        "\u2103",       "\u2109",
+    "R",        "Kelvin",       "CuFt_min",     "gal_min",    "l_min",      "CuMtr_hr",     "l_s",
+    "Cuft_s",   "CuMtr_s",      "CuMtr_min",    "gal_hr",     "l_hr",       "ft_s",         "mtr_s",
+    "in_s",     "in_min",       "ft_min",       "mtr_hr",     "gal",        "liter",        "CuMtr",
+    "bbl",      "CuYd",         "CuFt",         "CuIn",       "bbl_liq",    "ft",           "M",
+    "in",       "cm",           "mm",           "gram",       "kg",         "MetTon",       "lb",
+    "ounce",    "g_s",          "g_min",        "g_hr",       "kg_s",       "kg_min",       "metTOM_min",
+    "metton_hr", "lb_s",        "lb_min",       "lb_hr",      "g_CuCM",     "KG_CuMtr",     "lb_gal",
+    "lb_Cuft",  "g_ml",         "kb_l",         "g_l",        "centi_stokes", "cpoise",     "mewtom_meter",
+    "deka_therm", "foot_pound_force", "kilo_watt_hour", "mega_joule", "british_thermal_unit", "%", "other",
+};
+
 }  // namespace
+
+const char *UnitName(int position) {
+  return position >= 0 && position < kUnitCount ? kUnitNames[position] : "";
+}
 
 uint8_t HartChecksum(const uint8_t *bytes, size_t count) {
   uint8_t x = 0;

@@ -43,3 +43,5 @@ HexPairs ParseHexPairs(std::string_view text, size_t maxBytes);
 // position, "other".
 constexpr int kUnitCount = 77;
 int UnitPosition(int unitCode);
+// The name of a position in the unit lists ("inH20" ... "%", "other"), UTF-8; "" outside them.
+const char *UnitName(int position);

@@ -2,6 +2,8 @@
 
 #include "protocol/crc16.h"
 
+#include <cstring>
+
 std::vector<uint8_t> ReadHoldingRegistersRequest(uint8_t slave, uint16_t start, uint16_t count) {
   std::vector<uint8_t> frame = {slave,
                                 0x03,
@@ -13,4 +15,54 @@ std::vector<uint8_t> ReadHoldingRegistersRequest(uint8_t slave, uint16_t start, 
   frame.push_back(crc.low);
   frame.push_back(crc.high);
   return frame;
+}
+
+RegistersAnswer ReadRegistersAnswer(const std::vector<uint8_t> &answer) {
+  RegistersAnswer r;
+  if (answer.size() < 5) {
+    r.problem = "too short for a MODBUS answer";
+    return r;
+  }
+  r.slave = answer[0];
+  r.function = answer[1];
+  const size_t body = answer.size() - 2;
+  r.crcExpected = Crc16(answer.data(), body).Value();
+  r.crcOk = r.crcExpected == static_cast<uint16_t>(answer[body] | answer[body + 1] << 8);
+  if (r.function & 0x80) {
+    r.exception = true;
+    r.exceptionCode = answer[2];
+    if (answer.size() != 5) r.problem = "an exception answer holds 5 bytes";
+    return r;
+  }
+  const size_t count = answer[2];
+  if (count % 2 != 0 || 3 + count != body) {
+    r.problem = "byte count " + std::to_string(count) + " does not match the " + std::to_string(body - 3) + " bytes";
+    return r;
+  }
+  for (size_t i = 0; i < count; i += 2) r.registers.push_back(static_cast<uint16_t>(answer[3 + i] << 8 | answer[4 + i]));
+  return r;
+}
+
+const char *ExceptionName(uint8_t code) {
+  switch (code) {
+    case 1: return "illegal function";
+    case 2: return "illegal data address";
+    case 3: return "illegal data value";
+    case 4: return "server device failure";
+    case 5: return "acknowledge";
+    case 6: return "server device busy";
+    case 8: return "memory parity error";
+    case 10: return "gateway path unavailable";
+    case 11: return "gateway target device failed to respond";
+    default: return "";
+  }
+}
+
+double RegisterPairValue(uint16_t first, uint16_t second, int format) {
+  const bool lowFirst = format == 1 || format == 3;
+  const uint32_t bits = lowFirst ? (uint32_t{second} << 16 | first) : (uint32_t{first} << 16 | second);
+  if (format >= 2) return static_cast<double>(bits);
+  float f;
+  std::memcpy(&f, &bits, sizeof f);
+  return static_cast<double>(f);
 }

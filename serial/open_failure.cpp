@@ -20,9 +20,7 @@ std::string OpenFailureAdvice(int error, const std::string &device) {
     case ENODEV:
     case ENXIO:
     case ENOTDIR:
-      return "There is no " + device +
-             ": the adapter is not plugged in, or the port name is wrong. Plug it in and drop down "
-             "\"Serial Port:\" to see the ports found.";
+      return "There is no " + device + ": the adapter is not plugged in, or the port name is wrong.";
     case EIO:
       return device + " does not answer (input/output error): the adapter may have been unplugged. Plug it in "
                       "again and open again.";

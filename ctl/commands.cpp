@@ -1,0 +1,452 @@
+#include "ctl/commands.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSaveFile>
+
+#include <cstdio>
+
+#include "ctl/module_line.h"
+#include "protocol/config_frame.h"
+#include "protocol/hart.h"
+#include "protocol/hart_reply.h"
+#include "protocol/hex.h"
+#include "protocol/modbus_rtu.h"
+#include "protocol/module_frames.h"
+#include "protocol/number_format.h"
+#include "serial/open_failure.h"
+#include "serial/tcomm.h"
+
+namespace {
+
+constexpr const char *kFileFormat = "rq735ctl settings";
+constexpr int kFileVersion = 1;
+constexpr int kHartPreambles = 7;  // the window's default "Preamble Length" of 6, plus one
+
+const char *kHartNeedsTransparent =
+    "no HART answer: the module passes HART through only in its transparent working mode "
+    "(rq735ctl --port PORT set working_mode=transparent)";
+
+std::string Text(const std::vector<uint8_t> &bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+QJsonValue JsonValue(const SettingSpec &spec, const std::string &value) {
+  if (spec.kind == SettingSpec::Kind::Number) {
+    try {
+      return std::stoi(value);
+    } catch (...) {
+    }
+  }
+  return QString::fromStdString(value);
+}
+
+// One port's work: the line, what was found, and how it ended.
+class Session {
+ public:
+  Session(const Invocation &inv, PortResult &result, const std::function<void(const std::string &)> &trace)
+      : inv_(inv), result_(result) {
+    LineOptions options;
+    options.port = result.port;
+    options.baud = inv.baud;
+    options.parity = inv.parity;
+    options.timeout = inv.timeout;
+    line_ = std::make_unique<ModuleLine>(options, trace);
+  }
+
+  bool Open() {
+    try {
+      line_->Open();
+      return true;
+    } catch (const ECommsError &e) {
+      Fail(kPortFailed, std::string(e.what()) + ". " + OpenFailureAdvice(e.Error(), e.Device()));
+      return false;
+    }
+  }
+
+  void Fail(int status, const std::string &message) {
+    result_.status = std::max(result_.status, status);
+    result_.errors.push_back(message);
+  }
+  void Say(const std::string &line) { result_.lines.push_back(line); }
+  QJsonObject &Json() { return result_.json; }
+
+  // A query's reply, when it holds its marker.
+  std::optional<std::string> Query(const std::string &frame, const char *marker, const char *what) {
+    const auto reply = line_->Exchange(frame);
+    if (!reply) {
+      Fail(kModuleFailed, std::string("no answer to the ") + what + (line_->Lost() ? " (the port went away)" : ""));
+      return std::nullopt;
+    }
+    const std::string text = Text(*reply);
+    if (!FindReplyKey(text, marker)) {
+      Fail(kModuleFailed, std::string("the answer to the ") + what + " is not one: " + DescribeBytes(reply->data(), reply->size()));
+      return std::nullopt;
+    }
+    return text.substr(0, 255);  // what the window's parsers see too
+  }
+
+  std::optional<Settings> ReadSettings() {
+    const auto system = Query(SystemParameterQueryFrame(), "QX", "system parameter query");
+    if (!system) return std::nullopt;
+    const auto meter = Query(MeterQueryFrame(0).bytes, "QQ", "MODBUS parameter query");
+    if (!meter) return std::nullopt;
+    return SettingsFromReplies(*system, *meter);
+  }
+
+  void Info() {
+    const auto reply = Query(CommunicationQueryFrame(), "QV:", "communication query");
+    if (!reply) return;
+    Say(*reply);
+    Json()["answer"] = QString::fromLatin1(reply->data(), static_cast<qsizetype>(reply->size()));
+  }
+
+  void Get() {
+    const auto settings = ReadSettings();
+    if (!settings) return;
+    QJsonObject values;
+    for (const SettingSpec &spec : AllSettings()) {
+      const auto it = settings->find(spec.name);
+      if (it == settings->end()) continue;
+      char line[160];
+      std::snprintf(line, sizeof line, "%-26s %s", spec.name.c_str(), it->second.c_str());
+      Say(line);
+      values[QString::fromStdString(spec.name)] = JsonValue(spec, it->second);
+    }
+    Json()["settings"] = values;
+  }
+
+  void Save() {
+    const auto settings = ReadSettings();
+    if (!settings) return;
+    QJsonObject values;
+    for (const SettingSpec &spec : AllSettings()) {
+      const auto it = settings->find(spec.name);
+      if (it != settings->end()) values[QString::fromStdString(spec.name)] = JsonValue(spec, it->second);
+    }
+    QJsonObject document{{"format", kFileFormat},
+                         {"version", kFileVersion},
+                         {"port", result_.port},
+                         {"settings", values}};
+    const std::string path = FileForPort(inv_.file, result_.port, inv_.ports.size() > 1);
+    QSaveFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(document).toJson()) < 0 || !file.commit()) {
+      Fail(kModuleFailed, "cannot write " + path + ": " + file.errorString().toStdString());
+      return;
+    }
+    Say("saved " + std::to_string(values.size()) + " settings to " + path);
+    Json()["file"] = QString::fromStdString(path);
+    Json()["settings"] = values;
+  }
+
+  // set and apply: sends what differs, the RS485 line last, then reads everything back.
+  void Change(const Settings &wanted) {
+    const auto current = ReadSettings();
+    if (!current) return;
+    Settings merged = *current;
+    for (const auto &[name, value] : wanted) merged[name] = value;
+
+    enum class Outcome { Equal, Sent, Refused, NotSent };
+    std::map<SettingGroup, Outcome> groups;
+    for (const auto &[name, value] : wanted) {
+      const SettingSpec *spec = FindSetting(name);
+      const auto it = current->find(name);
+      const bool equal = it != current->end() && SameValue(*spec, it->second, value);
+      if (!equal) groups[spec->group] = Outcome::NotSent;
+    }
+
+    bool stopped = false;
+    std::optional<std::pair<uint32_t, TParity>> newLine;
+    for (auto &[group, outcome] : groups) {
+      std::string why;
+      const auto frame = GroupFrame(group, merged, &why);
+      if (!frame) {
+        outcome = Outcome::Refused;
+        Fail(kModuleFailed, "not sent: " + why);
+        continue;
+      }
+      const auto reply = line_->Exchange(*frame);
+      if (!reply) {
+        Fail(kModuleFailed, line_->Lost() ? "the port went away; stopped" : "no answer to a setting; stopped");
+        stopped = true;
+        break;
+      }
+      const std::string text = Text(*reply);
+      outcome = text.find("ERR") != std::string::npos ? Outcome::Refused : Outcome::Sent;
+      if (group == SettingGroup::Line && outcome == Outcome::Sent) {
+        newLine = {static_cast<uint32_t>(std::stoul(merged["rs485_baud"])),
+                   merged["rs485_parity"] == "odd" ? TParity::Odd
+                   : merged["rs485_parity"] == "even" ? TParity::Even
+                                                      : TParity::None};
+      }
+    }
+
+    if (newLine && !stopped) {
+      // The module now talks at the new line settings: follow it, and check that it answers there.
+      try {
+        line_->Reopen(newLine->first, newLine->second);
+        const auto answer = line_->Exchange(CommunicationQueryFrame());
+        if (answer && FindReplyKey(Text(*answer), "QV:"))
+          Say("the module answers at " + std::to_string(newLine->first) + " baud, parity " + merged["rs485_parity"]);
+        else {
+          Fail(kModuleFailed, "the module does not answer at the new line settings");
+          stopped = true;
+        }
+      } catch (const ECommsError &e) {
+        Fail(kPortFailed, std::string("cannot reopen the port at the new line settings: ") + e.what());
+        stopped = true;
+      }
+    }
+
+    const auto after = stopped ? std::nullopt : ReadSettings();
+    QJsonObject report;
+    int applied = 0, equal = 0, refused = 0;
+    for (const SettingSpec &spec : AllSettings()) {
+      const auto w = wanted.find(spec.name);
+      if (w == wanted.end()) continue;
+      const auto before = current->find(spec.name);
+      const bool wasEqual = before != current->end() && SameValue(spec, before->second, w->second);
+      const auto g = groups.find(spec.group);
+      std::string state;
+      std::string held;
+      if (g == groups.end()) {
+        state = "already equal";
+      } else if (!after) {
+        // Nothing is called applied that was not read back.
+        state = wasEqual ? "already equal, not read back" : g->second == Outcome::Sent ? "sent, not read back" : "not applied";
+      } else {
+        const auto it = after->find(spec.name);
+        held = it == after->end() ? "(not reported)" : it->second;
+        const bool nowEqual = it != after->end() && SameValue(spec, it->second, w->second);
+        state = !nowEqual ? "refused" : wasEqual ? "already equal" : "applied";
+      }
+      if (state == "applied") ++applied;
+      else if (state == "already equal") ++equal;
+      else ++refused;
+      std::string line = spec.name + " = " + w->second + ": " + state;
+      if (state == "refused") line += " (the module holds " + held + ")";
+      Say(line);
+      report[QString::fromStdString(spec.name)] = QString::fromStdString(state);
+    }
+    Say(std::to_string(applied) + " applied, " + std::to_string(equal) + " already equal, " + std::to_string(refused) +
+        " not applied");
+    Json()["settings"] = report;
+    if (refused > 0) result_.status = std::max(result_.status, static_cast<int>(kModuleFailed));
+  }
+
+  std::optional<IdentityReply> QueryIdentity() {
+    const auto reply = line_->Exchange(HartShortFrame(kHartPreambles, kMasterFlag,
+                                                      static_cast<uint8_t>(inv_.pollingAddress), 0x00));
+    const auto identity = reply ? ReadIdentityReply(reply->data(), std::min<int>(static_cast<int>(reply->size()), 255),
+                                                    static_cast<int>(reply->size()))
+                                : std::nullopt;
+    if (!identity) Fail(kModuleFailed, kHartNeedsTransparent);
+    return identity;
+  }
+
+  void Hart() {
+    if (inv_.action == "raw") {
+      const auto reply = line_->Exchange(HartRawFrame(kHartPreambles, inv_.body));
+      if (!reply) return Fail(kModuleFailed, kHartNeedsTransparent);
+      Say(DescribeBytes(reply->data(), reply->size()));
+      Json()["answer"] = QString::fromStdString(BytesToHexPairs(reply->data(), reply->size()));
+      return;
+    }
+    const auto identity = QueryIdentity();
+    if (!identity) return;
+    const HartIdentity &id = identity->identity;
+    const uint32_t deviceId = uint32_t{id.deviceId[0]} << 16 | uint32_t{id.deviceId[1]} << 8 | id.deviceId[2];
+    if (inv_.action == "identity") {
+      Say("manufacturer " + std::to_string(id.manufacturer));
+      Say("device_type " + std::to_string(id.deviceType));
+      Say("request_preambles " + std::to_string(identity->preambleNeed));
+      Say("device_id " + std::to_string(deviceId));
+      Json()["manufacturer"] = id.manufacturer;
+      Json()["device_type"] = id.deviceType;
+      Json()["request_preambles"] = identity->preambleNeed;
+      Json()["device_id"] = static_cast<qint64>(deviceId);
+    } else if (inv_.action == "vars") {
+      const auto reply = line_->Exchange(HartLongFrame(kHartPreambles, kMasterFlag, id, 0x03));
+      const auto variables = reply ? ReadDynamicVariables(reply->data(), std::min<int>(static_cast<int>(reply->size()), 255),
+                                                          static_cast<int>(reply->size()))
+                                   : std::nullopt;
+      if (!variables) return Fail(kModuleFailed, "no answer to HART command 3");
+      QJsonArray array;
+      for (size_t v = 0; v < variables->size(); ++v) {
+        const DynamicVariable &var = (*variables)[v];
+        const std::string value = DynamicValueText(var.value);
+        const char *unit = UnitName(UnitPosition(var.unitCode));
+        Say("variable" + std::to_string(v + 1) + " " + value + " " + unit);
+        array.append(QJsonObject{{"value", QString::fromStdString(value)},
+                                 {"unit", QString::fromUtf8(unit)},
+                                 {"unit_code", var.unitCode}});
+      }
+      Json()["variables"] = array;
+    } else {  // address
+      const auto reply = line_->Exchange(
+          HartLongFrame(kHartPreambles, kMasterFlag, id, 0x06, {static_cast<uint8_t>(inv_.number)}));
+      if (!reply || !FindHartReply(reply->data(), static_cast<int>(reply->size()), static_cast<int>(reply->size()), 0x86))
+        return Fail(kModuleFailed, "no answer to HART command 6");
+      Say("polling address set to " + std::to_string(inv_.number));
+      Json()["polling_address"] = inv_.number;
+    }
+  }
+
+  void ModbusRead() {
+    int slave = inv_.slave;
+    std::array<int, 5> formats{};
+    std::optional<Settings> settings;
+    if (slave < 0 || inv_.format < 0) {
+      settings = ReadSettings();
+      if (!settings) return;
+    }
+    if (slave < 0) slave = std::stoi(settings->count("slave_address") ? settings->at("slave_address") : "1");
+    const char *names[] = {"format_current", "format_variable1", "format_variable2", "format_variable3",
+                           "format_variable4"};
+    for (size_t i = 0; i < formats.size(); ++i) {
+      if (inv_.format >= 0) {
+        formats[i] = inv_.format;
+        continue;
+      }
+      const SettingSpec *spec = FindSetting(names[i]);
+      const auto it = settings->find(names[i]);
+      const auto pos = it == settings->end() ? spec->choices.end()
+                                             : std::find(spec->choices.begin(), spec->choices.end(), it->second);
+      formats[i] = pos == spec->choices.end() ? 0 : static_cast<int>(pos - spec->choices.begin());
+    }
+    const auto reply = line_->Exchange(ReadHoldingRegistersRequest(static_cast<uint8_t>(slave),
+                                                                   static_cast<uint16_t>(inv_.start),
+                                                                   static_cast<uint16_t>(inv_.count)));
+    if (!reply) return Fail(kModuleFailed, "no MODBUS answer from slave " + std::to_string(slave));
+    const RegistersAnswer answer = ReadRegistersAnswer(*reply);
+    Json()["slave"] = answer.slave;
+    Json()["crc_ok"] = answer.crcOk;
+    if (!answer.crcOk) {
+      char crc[64];
+      std::snprintf(crc, sizeof crc, "CRC wrong: expected %02X %02X", answer.crcExpected & 0xFF, answer.crcExpected >> 8);
+      Fail(kModuleFailed, crc);
+    }
+    if (!answer.problem.empty()) return Fail(kModuleFailed, "MODBUS answer: " + answer.problem);
+    if (answer.exception) {
+      return Fail(kModuleFailed, "MODBUS exception " + std::to_string(answer.exceptionCode) + " (" +
+                                     ExceptionName(answer.exceptionCode) + ")");
+    }
+    QJsonArray registers, values;
+    for (size_t i = 0; i < answer.registers.size(); ++i) {
+      char line[64];
+      std::snprintf(line, sizeof line, "register %d = %u (%04X)", inv_.start + static_cast<int>(i),
+                    answer.registers[i], answer.registers[i]);
+      Say(line);
+      registers.append(answer.registers[i]);
+    }
+    // Pairs that begin at an even register of the map: the module's 32-bit values.
+    for (size_t i = 0; i + 1 < answer.registers.size(); ++i) {
+      const int reg = inv_.start + static_cast<int>(i);
+      if (reg % 2 != 0 || reg / 2 >= 5) continue;
+      const int format = formats[static_cast<size_t>(reg / 2)];
+      const double value = RegisterPairValue(answer.registers[i], answer.registers[i + 1], format);
+      const std::string text = FormatGeneral(value);
+      Say(std::string(names[reg / 2] + 7) + " = " + text + " (" + FindSetting("format_variable1")->choices[static_cast<size_t>(format)] + ")");
+      values.append(QJsonObject{{"name", QString::fromLatin1(names[reg / 2] + 7)}, {"value", value}});
+      ++i;
+    }
+    Json()["registers"] = registers;
+    Json()["values"] = values;
+  }
+
+ private:
+  const Invocation &inv_;
+  PortResult &result_;
+  std::unique_ptr<ModuleLine> line_;
+};
+
+}  // namespace
+
+PortResult RunOnPort(const Invocation &inv, const QString &port, const std::function<void(const std::string &)> &trace) {
+  PortResult result;
+  result.port = port;
+  Session session(inv, result, trace);
+  if (session.Open()) {
+    if (inv.command == "info") session.Info();
+    else if (inv.command == "get") session.Get();
+    else if (inv.command == "save") session.Save();
+    else if (inv.command == "set" || inv.command == "apply") session.Change(inv.wanted);
+    else if (inv.command == "hart") session.Hart();
+    else if (inv.command == "modbus") session.ModbusRead();
+  }
+  result.json["port"] = port;
+  result.json["status"] = result.status;
+  if (!result.errors.empty()) {
+    QJsonArray errors;
+    for (const std::string &e : result.errors) errors.append(QString::fromStdString(e));
+    result.json["errors"] = errors;
+  }
+  return result;
+}
+
+std::optional<Settings> ReadSettingsFile(const std::string &path, std::string *error) {
+  QFile file(QString::fromStdString(path));
+  if (!file.open(QIODevice::ReadOnly)) {
+    *error = path + ": " + file.errorString().toStdString();
+    return std::nullopt;
+  }
+  QJsonParseError parse{};
+  const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parse);
+  if (parse.error != QJsonParseError::NoError) {
+    *error = path + ": not JSON at byte " + std::to_string(parse.offset) + ": " + parse.errorString().toStdString();
+    return std::nullopt;
+  }
+  const QJsonObject root = document.object();
+  if (root.value("format").toString() != kFileFormat) {
+    *error = path + ": not a settings file of rq735ctl (its \"format\" is not \"" + kFileFormat + "\")";
+    return std::nullopt;
+  }
+  if (root.value("version").toInt(-1) != kFileVersion) {
+    *error = path + ": format version " + std::to_string(root.value("version").toInt(-1)) + ", this rq735ctl reads " +
+             std::to_string(kFileVersion);
+    return std::nullopt;
+  }
+  if (!root.value("settings").isObject()) {
+    *error = path + ": no \"settings\" object";
+    return std::nullopt;
+  }
+  Settings out;
+  const QJsonObject settings = root.value("settings").toObject();
+  for (auto it = settings.begin(); it != settings.end(); ++it) {
+    const std::string name = it.key().toStdString();
+    const SettingSpec *spec = FindSetting(name);
+    if (!spec) {
+      *error = path + ": unknown setting " + name;
+      return std::nullopt;
+    }
+    std::string text;
+    if (it.value().isDouble() && spec->kind == SettingSpec::Kind::Number) {
+      const double d = it.value().toDouble();
+      text = d == static_cast<int>(d) ? std::to_string(static_cast<int>(d)) : std::to_string(d);
+    } else if (it.value().isString() && spec->kind != SettingSpec::Kind::Number) {
+      text = it.value().toString().toStdString();
+    } else {
+      *error = path + ": " + name + " has a value of the wrong kind";
+      return std::nullopt;
+    }
+    std::string why;
+    const auto value = CanonicalValue(*spec, text, &why);
+    if (!value) {
+      *error = path + ": " + why;
+      return std::nullopt;
+    }
+    out[name] = *value;
+  }
+  return out;
+}
+
+std::string FileForPort(const std::string &file, const QString &port, bool severalPorts) {
+  if (!severalPorts) return file;
+  std::string name = port.toStdString();
+  while (!name.empty() && name.front() == '/') name.erase(name.begin());
+  for (char &c : name)
+    if (c == '/') c = '-';
+  const size_t slash = file.rfind('/');
+  const size_t dot = file.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return file + "-" + name;
+  return file.substr(0, dot) + "-" + name + file.substr(dot);
+}

@@ -1,0 +1,76 @@
+// The module's settings as rq735ctl reads, writes, saves and applies them: each by a name a person
+// can read and edit, with the values it may take, read from the two query replies and written
+// with the frame of its group.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "protocol/system_reply.h"
+
+// The frames that write settings; a frame writes every setting of its group. In the order apply
+// sends them: the RS485 line last, since the module changes its line after it.
+enum class SettingGroup {
+  SlaveAddress,
+  WorkingMode,
+  ReturnTime,
+  HartInterval,
+  Totalizer,
+  Cutoff,
+  Coefficient,
+  MeterProfile,
+  DataFormat,
+  VariableCoefficient,
+  CustomCommand1,
+  CustomCommand2,
+  ParsingFormat,
+  Line,
+};
+
+struct SettingSpec {
+  enum class Kind {
+    Number,   // a whole number from `low` to `high`
+    Choice,   // one of `choices`; its position is what the frame carries
+    Decimal,  // a decimal number written with `allowed` characters, `low` to `high` of them; the
+              // module keeps its own width, so values compare as numbers
+    Text,     // exactly `high` characters (the coefficient factor)
+    Hex,      // bytes as hexadecimal pairs separated by blanks, at most `high` of them
+  };
+  std::string name;
+  SettingGroup group;
+  Kind kind;
+  int low = 0;
+  int high = 0;
+  std::vector<std::string> choices = {};
+  std::string allowed = {};
+  std::string about = {};
+};
+
+// Every setting, in the order they are printed and saved.
+const std::vector<SettingSpec> &AllSettings();
+const SettingSpec *FindSetting(std::string_view name);
+
+// Values by name, in the canonical form of their kind: a number in decimal, a choice's name, a
+// decimal or text as given, hexadecimal pairs in capitals.
+using Settings = std::map<std::string, std::string>;
+
+// The canonical form of a typed or saved value; nothing, with a message naming the setting and
+// what it takes, when the value does not fit.
+std::optional<std::string> CanonicalValue(const SettingSpec &spec, std::string_view text, std::string *error);
+
+// Two values of the same setting that the module holds alike.
+bool SameValue(const SettingSpec &spec, const std::string &a, const std::string &b);
+
+// The settings that the system-parameter reply and meter 0's MODBUS parameter reply hold. A value
+// the module holds that fits no value of its setting is kept as the module gave it.
+Settings SettingsFromReplies(std::string_view systemReply, std::string_view meterReply);
+
+// The frame that writes `group` with the values of `values`, which must hold every setting of the
+// group; nothing, with the missing or unfit setting named, otherwise.
+std::optional<std::string> GroupFrame(SettingGroup group, const Settings &values, std::string *error);
+
+// The settings of a group, in table order.
+std::vector<const SettingSpec *> GroupSettings(SettingGroup group);

@@ -1,0 +1,199 @@
+// rq735ctl as a script runs it, against simulated modules.
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <thread>
+
+#include "ctl/settings.h"
+#include "sim/module.h"
+#include "tests/support/pty_peer.h"
+#include "tests/support/sim_process.h"
+
+namespace {
+
+struct CtlRun {
+  int status = -1;
+  QString out, err;
+  QJsonObject Json() const { return QJsonDocument::fromJson(out.toUtf8()).object(); }
+};
+
+CtlRun Ctl(const QStringList &arguments) {
+  QProcess p;
+  p.start(QStringLiteral(RQ735_CTL_PATH), arguments);
+  CtlRun r;
+  if (!p.waitForFinished(30000)) return r;
+  r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+  r.out = QString::fromUtf8(p.readAllStandardOutput());
+  r.err = QString::fromUtf8(p.readAllStandardError());
+  return r;
+}
+
+QJsonObject SettingsOf(const QString &port, const QString &baud = QStringLiteral("9600")) {
+  const CtlRun r = Ctl({"--port", port, "--baud", baud, "--json", "get"});
+  EXPECT_EQ(r.status, 0) << r.err.toStdString();
+  return r.Json().value("settings").toObject();
+}
+
+// For every setting a value other than the simulator's at start: the last choice, the top of a
+// range, other decimals and bytes.
+QStringList EveryValueChanged() {
+  QStringList pairs;
+  for (const SettingSpec &spec : AllSettings()) {
+    std::string value;
+    switch (spec.kind) {
+      case SettingSpec::Kind::Choice: value = spec.choices.back(); break;
+      case SettingSpec::Kind::Number: value = std::to_string(spec.high - 1); break;
+      case SettingSpec::Kind::Decimal: value = spec.high == 6 ? "12.50" : "7.000"; break;
+      case SettingSpec::Kind::Text: value = "1.234"; break;
+      case SettingSpec::Kind::Hex: value = "01 02 0A"; break;
+    }
+    if (spec.name == "meter_enabled") value = "off";
+    if (spec.name == "parsing_address_bits") value = "4";
+    if (spec.name == "totalizer_start") value = "123";
+    if (spec.name == "cutoff") value = "0.500";
+    pairs << QString::fromStdString(spec.name + "=" + value);
+  }
+  return pairs;
+}
+
+TEST(Ctl, EverySettingRoundTripsAndASavedModuleIsPutOnAnother) {
+  SimProcess a({"--no-publish", "--quiet"}), b({"--no-publish", "--quiet"});
+  QTemporaryDir dir;
+
+  // Every setting of B changed in one set, the line (57600, even) last; each reads back.
+  const QStringList changes = EveryValueChanged();
+  CtlRun set = Ctl(QStringList{"--port", b.Port(), "set"} + changes);
+  ASSERT_EQ(set.status, 0) << set.out.toStdString() << set.err.toStdString();
+  EXPECT_TRUE(set.out.contains(QStringLiteral("%1 applied, 0 already equal, 0 not applied").arg(changes.size())))
+      << set.out.toStdString();
+  EXPECT_TRUE(set.out.contains("the module answers at 57600 baud, parity even"));
+  const QJsonObject changed = SettingsOf(b.Port(), "57600");
+  for (const QString &pair : changes) {
+    const QString name = pair.section('=', 0, 0), value = pair.section('=', 1);
+    const QJsonValue held = changed.value(name);
+    const QString shown = held.isDouble() ? QString::number(held.toInt()) : held.toString();
+    const SettingSpec *spec = FindSetting(name.toStdString());
+    std::string why;
+    EXPECT_TRUE(SameValue(*spec, shown.toStdString(), CanonicalValue(*spec, value.toStdString(), &why).value_or("?")))
+        << pair.toStdString() << " reads back as " << shown.toStdString();
+  }
+
+  // A's settings saved and put on B: afterwards both read the same.
+  const QString file = dir.filePath("a.json");
+  ASSERT_EQ(Ctl({"--port", a.Port(), "save", file}).status, 0);
+  const CtlRun apply = Ctl({"--port", b.Port(), "--baud", "57600", "--parity", "even", "apply", file});
+  EXPECT_EQ(apply.status, 0) << apply.out.toStdString() << apply.err.toStdString();
+  EXPECT_EQ(SettingsOf(a.Port()), SettingsOf(b.Port())) << apply.out.toStdString();
+  // Applied again, nothing differs.
+  EXPECT_TRUE(Ctl({"--port", b.Port(), "apply", file}).out.contains("0 applied, 40 already equal, 0 not applied"));
+}
+
+TEST(Ctl, BadInputIsRefusedWithItsReasonBeforeAnythingIsSent) {
+  PtyPeer line;
+  const QString port = QString::fromStdString(line.SlavePath());
+  QTemporaryDir dir;
+  auto file = [&](const char *name, const std::string &text) {
+    const QString path = dir.filePath(name);
+    std::ofstream(path.toStdString()) << text;
+    return path;
+  };
+  const std::string head = R"({"format": "rq735ctl settings", "version": )";
+  const std::pair<QStringList, const char *> cases[] = {
+      {{"apply", file("truncated.json", head + "1, \"settings\": {\"slave")}, "not JSON at byte"},
+      {{"apply", file("other.json", head + "2, \"settings\": {}}")}, "format version 2"},
+      {{"apply", file("foreign.json", R"({"settings": {}})")}, "not a settings file of rq735ctl"},
+      {{"apply", file("unknown.json", head + R"(1, "settings": {"slave_adress": 5}})")}, "unknown setting slave_adress"},
+      {{"apply", file("range.json", head + R"(1, "settings": {"meter_type": 16}})")}, "meter_type: \"16\""},
+      {{"apply", file("kind.json", head + R"(1, "settings": {"slave_address": "five"}})")}, "wrong kind"},
+      {{"set", "rs485_baud=115200"}, "rs485_baud: \"115200\" is not one of 1200"},
+      {{"set", "coefficient_factor=0.1"}, "exactly 5 printable characters"},
+      {{"set", "custom_command1=01 0G"}, "custom_command1"},
+      {{"hart", "address", "16"}, "from 0 to 15"},
+      {{"frobnicate"}, "unknown command"},
+  };
+  for (const auto &[arguments, reason] : cases) {
+    const CtlRun r = Ctl(QStringList{"--port", port} + arguments);
+    EXPECT_EQ(r.status, 2) << arguments.join(' ').toStdString();
+    EXPECT_TRUE(r.err.contains(reason)) << r.err.toStdString();
+  }
+  EXPECT_TRUE(line.Read(std::chrono::milliseconds(100), std::chrono::milliseconds(50)).empty()) << "nothing on the line";
+}
+
+TEST(Ctl, AModuleGoneHalfwayThroughApplyIsReportedAsItIs) {
+  SimProcess source({"--no-publish", "--quiet"});
+  QTemporaryDir dir;
+  const QString file = dir.filePath("settings.json");
+  ASSERT_EQ(Ctl(QStringList{"--port", source.Port(), "set"} + EveryValueChanged()).status, 0);
+  ASSERT_EQ(Ctl({"--port", source.Port(), "--baud", "57600", "save", file}).status, 0);
+
+  // A module that answers the two queries and two settings, then goes away.
+  PtyPeer line;
+  std::thread module([&line] {
+    SimModule sim;
+    for (int answered = 0; answered < 4; ++answered) {
+      const std::vector<uint8_t> request = line.Read(std::chrono::milliseconds(3000), std::chrono::milliseconds(30));
+      if (request.empty()) return;
+      line.Write(sim.Answer(request));
+    }
+    line.HangUp();
+  });
+  const CtlRun r = Ctl({"--port", QString::fromStdString(line.SlavePath()), "apply", file});
+  module.join();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.err.contains("the port went away; stopped")) << r.err.toStdString();
+  EXPECT_FALSE(r.out.contains(": applied")) << "nothing is called applied that was not read back";
+  EXPECT_TRUE(r.out.contains("slave_address = 998: sent, not read back")) << r.out.toStdString();
+  EXPECT_TRUE(r.out.contains("meter_type = 14: not applied")) << r.out.toStdString();
+}
+
+TEST(Ctl, FourPortsAtOnceAndTheOtherDialects) {
+  std::vector<std::unique_ptr<SimProcess>> sims;
+  QStringList ports;
+  for (int i = 0; i < 4; ++i) {
+    sims.push_back(std::make_unique<SimProcess>(QStringList{"--no-publish", "--quiet"}));
+    ports << "--port" << sims.back()->Port();
+  }
+  QElapsedTimer t;
+  t.start();
+  const CtlRun all = Ctl(ports + QStringList{"get"});
+  EXPECT_EQ(all.status, 0) << all.err.toStdString();
+  EXPECT_EQ(all.out.count(": ok"), 4) << all.out.toStdString();
+  std::cout << "[ ctl ] get on 4 ports: " << t.elapsed() << " ms" << std::endl;
+  // save writes a file per port, the port's name in the file name.
+  QTemporaryDir dir;
+  ASSERT_EQ(Ctl(ports + QStringList{"save", dir.filePath("module.json")}).status, 0);
+  for (const auto &sim : sims) {
+    const QString name = "module-" + sim->Port().mid(1).replace('/', '-') + ".json";
+    EXPECT_TRUE(QFile::exists(dir.filePath(name))) << name.toStdString();
+  }
+  // One port that cannot be opened fails the whole run, with its own line.
+  const CtlRun one = Ctl(ports + QStringList{"--port", "/dev/rq735-no-such-port", "info"});
+  EXPECT_EQ(one.status, 3);
+  EXPECT_TRUE(one.out.contains("/dev/rq735-no-such-port: failed")) << one.out.toStdString();
+
+  const QString port = sims[0]->Port();
+  const CtlRun vars = Ctl({"--port", port, "--json", "hart", "vars"});
+  EXPECT_EQ(vars.status, 0);
+  EXPECT_EQ(vars.Json().value("variables").toArray().size(), 4) << vars.out.toStdString();
+  const CtlRun read = Ctl({"--port", port, "--trace", "modbus", "read"});
+  EXPECT_EQ(read.status, 0) << read.err.toStdString();
+  EXPECT_TRUE(read.out.contains("current = ")) << read.out.toStdString();
+  EXPECT_TRUE(read.err.contains("-> 01 03 00 00 00 0A C5 CD")) << "the trace shows the frames: " << read.err.toStdString();
+  // Out of its transparent mode the module passes no HART: the message says what to do.
+  ASSERT_EQ(Ctl({"--port", port, "set", "working_mode=modbus-single"}).status, 0);
+  const CtlRun hart = Ctl({"--port", port, "hart", "identity"});
+  EXPECT_EQ(hart.status, 1);
+  EXPECT_TRUE(hart.err.contains("set working_mode=transparent")) << hart.err.toStdString();
+}
+
+}  // namespace
