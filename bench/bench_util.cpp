@@ -105,8 +105,7 @@ Child Spawn(const std::string &program, const std::vector<std::string> &args, co
   return child;
 }
 
-std::map<std::string, double> Collect(Child &child) {
-  std::map<std::string, double> values;
+std::string CollectOutput(Child &child, int *exitStatus) {
   std::string text;
   char buffer[4096];
   while (child.out >= 0) {
@@ -123,7 +122,15 @@ std::map<std::string, double> Collect(Child &child) {
   child.out = -1;
   int status = 0;
   if (child.pid > 0) waitpid(child.pid, &status, 0);
-  values["exit_status"] = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  *exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return text;
+}
+
+std::map<std::string, double> Collect(Child &child) {
+  std::map<std::string, double> values;
+  int status = 0;
+  const std::string text = CollectOutput(child, &status);
+  values["exit_status"] = status;
   std::istringstream lines(text);
   std::string line;
   while (std::getline(lines, line)) {

@@ -50,8 +50,9 @@ struct Child {
 Child Spawn(const std::string &program, const std::vector<std::string> &args,
             const std::vector<std::string> &env = {});
 
-// Reads the child's output to its end and waits for it. Lines "key value" become the map; the
-// exit status is stored under "exit_status".
+// Reads the child's output to its end and waits for it.
+std::string CollectOutput(Child &child, int *exitStatus);
+// The same, with lines "key value" made a map; the exit status is stored under "exit_status".
 std::map<std::string, double> Collect(Child &child);
 
 // Reads one line from a descriptor (without the newline), waiting at most timeoutMs.

@@ -15,6 +15,15 @@
 
 #include "bench/bench_util.h"
 #include "bench/children.h"
+#include "ctl/settings.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <chrono>
 
 namespace {
 
@@ -38,7 +47,7 @@ void Usage(FILE *out) {
                "  --baud N          baud rate whose wire rate the throughput is set against (57600)\n"
                "  --bytes N         bytes sent each way in the throughput test (1048576)\n"
                "  --sim PATH        the simulator (the one built beside this program)\n"
-               "  --only LIST       comma-separated: startup,throughput,latency,idle,memory\n"
+               "  --only LIST       comma-separated: startup,throughput,latency,idle,memory,ctl\n"
                "Start-up is measured with the offscreen platform and, when DISPLAY is set (for\n"
                "example under xvfb-run), with the X11 platform as well.\n");
 }
@@ -238,6 +247,81 @@ class Parent {
     }
   }
 
+  // rq735ctl against simulators: save of one module; apply of a file in which every setting
+  // differs, on a fresh simulator each time; and that apply on 4 and 8 simulators at once.
+  void Ctl() {
+    auto startSims = [&](int n) {
+      std::vector<std::pair<bench::Child, std::string>> sims;
+      for (int i = 0; i < n; ++i) {
+        bench::Child c = bench::Spawn(o_.child.simPath, {"--no-publish", "--quiet"});
+        std::string line;
+        if (c.pid > 0 && bench::ReadLine(c.out, &line, 5000)) sims.emplace_back(c, line.substr(line.find(' ') + 1));
+      }
+      return sims;
+    };
+    auto stopSims = [](std::vector<std::pair<bench::Child, std::string>> &sims) {
+      for (auto &[c, port] : sims) {
+        kill(c.pid, SIGTERM);
+        int status = 0;
+        bench::CollectOutput(c, &status);
+      }
+    };
+    // Runs rq735ctl on the simulators' ports; its time in ms, or -1 when it failed.
+    auto ctl = [&](const std::vector<std::pair<bench::Child, std::string>> &sims, const std::vector<std::string> &args,
+                   std::string *out = nullptr) {
+      std::vector<std::string> all;
+      for (const auto &sim : sims) all.insert(all.end(), {"--port", sim.second});
+      all.insert(all.end(), args.begin(), args.end());
+      const auto start = std::chrono::steady_clock::now();
+      bench::Child c = bench::Spawn(RQ735_CTL_PATH, all);
+      int status = 0;
+      const std::string text = bench::CollectOutput(c, &status);
+      if (out) *out = text;
+      if (status != 0) std::fprintf(stderr, "rq735-bench: rq735ctl %s failed (status %d)\n", args[0].c_str(), status);
+      return status != 0 ? -1.0 : std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    };
+
+    char dir[] = "/tmp/rq735-bench-XXXXXX";
+    if (!mkdtemp(dir)) return;
+    const std::string file = std::string(dir) + "/settings.json";
+    // The file: every setting other than a fresh module's.
+    auto sims = startSims(1);
+    std::string json;
+    if (ctl(sims, {"--json", "get"}, &json) < 0) return stopSims(sims);
+    const QJsonObject held = QJsonDocument::fromJson(QByteArray::fromStdString(json)).object().value("settings").toObject();
+    QJsonObject changed;
+    for (const SettingSpec &spec : AllSettings()) {
+      const QJsonValue v = held.value(QString::fromStdString(spec.name));
+      const std::string next = AnotherValue(spec, v.isDouble() ? std::to_string(v.toInt()) : v.toString().toStdString());
+      changed[QString::fromStdString(spec.name)] =
+          spec.kind == SettingSpec::Kind::Number ? QJsonValue(std::stoi(next)) : QJsonValue(QString::fromStdString(next));
+    }
+    const QJsonObject document{{"format", "rq735ctl settings"}, {"version", 1}, {"settings", changed}};
+    if (FILE *f = std::fopen(file.c_str(), "w")) {
+      std::fputs(QJsonDocument(document).toJson().constData(), f);
+      std::fclose(f);
+    }
+
+    std::vector<double> save, apply1, apply4, apply8;
+    for (int r = 0; r < o_.runs; ++r) save.push_back(ctl(sims, {"save", std::string(dir) + "/saved.json"}));
+    stopSims(sims);
+    for (int r = 0; r < o_.runs; ++r) {
+      for (auto [n, figures] : {std::pair{1, &apply1}, std::pair{4, &apply4}, std::pair{8, &apply8}}) {
+        auto fresh = startSims(n);
+        figures->push_back(ctl(fresh, {"apply", file}));
+        stopSims(fresh);
+      }
+    }
+    Figure("ctl_save_ms", bench::Median(save), "ms");
+    Figure("ctl_apply_ms", bench::Median(apply1), "ms");
+    Figure("ctl_apply_4_ports_ms", bench::Median(apply4), "ms");
+    Figure("ctl_apply_8_ports_ms", bench::Median(apply8), "ms");
+    Figure("ctl_apply_8_over_1", bench::Median(apply8) / bench::Median(apply1), "x");
+    std::remove(file.c_str());
+    std::remove((std::string(dir) + "/saved.json").c_str());
+    rmdir(dir);
+  }
+
  private:
   std::string self_;
   Options o_;
@@ -282,5 +366,6 @@ int main(int argc, char **argv) {
   if (parent.Wanted("throughput")) parent.Throughput();
   if (parent.Wanted("latency")) parent.Latency();
   if (parent.Wanted("idle") || parent.Wanted("memory")) parent.IdleAndMemory(parent.Wanted("idle"), parent.Wanted("memory"));
+  if (parent.Wanted("ctl")) parent.Ctl();
   return 0;
 }

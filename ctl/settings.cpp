@@ -305,3 +305,22 @@ std::optional<std::string> GroupFrame(SettingGroup group, const Settings &values
   }
   return std::nullopt;
 }
+
+std::string AnotherValue(const SettingSpec &spec, const std::string &current) {
+  auto either = [&](const std::string &a, const std::string &b) { return SameValue(spec, current, a) ? b : a; };
+  switch (spec.kind) {
+    case Kind::Choice: {
+      const auto it = std::find(spec.choices.begin(), spec.choices.end(), current);
+      const size_t next = it == spec.choices.end() ? 0 : static_cast<size_t>(it - spec.choices.begin()) + 1;
+      return spec.choices[next % spec.choices.size()];
+    }
+    case Kind::Number: {
+      const int value = Number(current).value_or(spec.low);
+      return std::to_string(value < spec.high ? value + 1 : spec.low);
+    }
+    case Kind::Decimal: return either("12.5", "7.25");
+    case Kind::Text: return either("1.234", "2.345");
+    case Kind::Hex: return either("01 02 0A", "0B");
+  }
+  return current;
+}

@@ -72,5 +72,9 @@ Settings SettingsFromReplies(std::string_view systemReply, std::string_view mete
 // group; nothing, with the missing or unfit setting named, otherwise.
 std::optional<std::string> GroupFrame(SettingGroup group, const Settings &values, std::string *error);
 
+// A value of the setting other than `current` (the next choice, the next number, ...), for checks
+// that every setting can be changed.
+std::string AnotherValue(const SettingSpec &spec, const std::string &current);
+
 // The settings of a group, in table order.
 std::vector<const SettingSpec *> GroupSettings(SettingGroup group);

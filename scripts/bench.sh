@@ -10,7 +10,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 # A Release build of its own, so that the test build in build/ keeps its settings.
 build="${RQ735_BENCH_BUILD_DIR:-$root/build-bench}"
 
-RQ735_BUILD_DIR="$build" RQ735_TARGETS="rq735-bench rq735-sim" RQ735_BUILD_TYPE=Release \
+RQ735_BUILD_DIR="$build" RQ735_TARGETS="rq735-bench rq735-sim rq735ctl" RQ735_BUILD_TYPE=Release \
   "$root/scripts/build.sh" -DRQ735_BUILD_BENCH=ON -DRQ735_BUILD_TESTS=OFF >&2
 export LC_ALL=C.UTF-8
 # Qt wants a private runtime folder; give it one instead of a warning per process.

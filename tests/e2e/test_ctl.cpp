@@ -44,24 +44,14 @@ QJsonObject SettingsOf(const QString &port, const QString &baud = QStringLiteral
   return r.Json().value("settings").toObject();
 }
 
-// For every setting a value other than the simulator's at start: the last choice, the top of a
-// range, other decimals and bytes.
-QStringList EveryValueChanged() {
+// For every setting a value other than the one the module at `port` holds.
+QStringList EveryValueChanged(const QString &port) {
+  const QJsonObject held = SettingsOf(port);
   QStringList pairs;
   for (const SettingSpec &spec : AllSettings()) {
-    std::string value;
-    switch (spec.kind) {
-      case SettingSpec::Kind::Choice: value = spec.choices.back(); break;
-      case SettingSpec::Kind::Number: value = std::to_string(spec.high - 1); break;
-      case SettingSpec::Kind::Decimal: value = spec.high == 6 ? "12.50" : "7.000"; break;
-      case SettingSpec::Kind::Text: value = "1.234"; break;
-      case SettingSpec::Kind::Hex: value = "01 02 0A"; break;
-    }
-    if (spec.name == "meter_enabled") value = "off";
-    if (spec.name == "parsing_address_bits") value = "4";
-    if (spec.name == "totalizer_start") value = "123";
-    if (spec.name == "cutoff") value = "0.500";
-    pairs << QString::fromStdString(spec.name + "=" + value);
+    const QJsonValue v = held.value(QString::fromStdString(spec.name));
+    const std::string current = v.isDouble() ? std::to_string(v.toInt()) : v.toString().toStdString();
+    pairs << QString::fromStdString(spec.name + "=" + AnotherValue(spec, current));
   }
   return pairs;
 }
@@ -71,13 +61,13 @@ TEST(Ctl, EverySettingRoundTripsAndASavedModuleIsPutOnAnother) {
   QTemporaryDir dir;
 
   // Every setting of B changed in one set, the line (57600, even) last; each reads back.
-  const QStringList changes = EveryValueChanged();
+  const QStringList changes = EveryValueChanged(b.Port());
   CtlRun set = Ctl(QStringList{"--port", b.Port(), "set"} + changes);
   ASSERT_EQ(set.status, 0) << set.out.toStdString() << set.err.toStdString();
   EXPECT_TRUE(set.out.contains(QStringLiteral("%1 applied, 0 already equal, 0 not applied").arg(changes.size())))
       << set.out.toStdString();
-  EXPECT_TRUE(set.out.contains("the module answers at 57600 baud, parity even"));
-  const QJsonObject changed = SettingsOf(b.Port(), "57600");
+  EXPECT_TRUE(set.out.contains("the module answers at 19200 baud, parity odd"));
+  const QJsonObject changed = SettingsOf(b.Port(), "19200");
   for (const QString &pair : changes) {
     const QString name = pair.section('=', 0, 0), value = pair.section('=', 1);
     const QJsonValue held = changed.value(name);
@@ -91,7 +81,7 @@ TEST(Ctl, EverySettingRoundTripsAndASavedModuleIsPutOnAnother) {
   // A's settings saved and put on B: afterwards both read the same.
   const QString file = dir.filePath("a.json");
   ASSERT_EQ(Ctl({"--port", a.Port(), "save", file}).status, 0);
-  const CtlRun apply = Ctl({"--port", b.Port(), "--baud", "57600", "--parity", "even", "apply", file});
+  const CtlRun apply = Ctl({"--port", b.Port(), "--baud", "19200", "--parity", "odd", "apply", file});
   EXPECT_EQ(apply.status, 0) << apply.out.toStdString() << apply.err.toStdString();
   EXPECT_EQ(SettingsOf(a.Port()), SettingsOf(b.Port())) << apply.out.toStdString();
   // Applied again, nothing differs.
@@ -133,8 +123,8 @@ TEST(Ctl, AModuleGoneHalfwayThroughApplyIsReportedAsItIs) {
   SimProcess source({"--no-publish", "--quiet"});
   QTemporaryDir dir;
   const QString file = dir.filePath("settings.json");
-  ASSERT_EQ(Ctl(QStringList{"--port", source.Port(), "set"} + EveryValueChanged()).status, 0);
-  ASSERT_EQ(Ctl({"--port", source.Port(), "--baud", "57600", "save", file}).status, 0);
+  ASSERT_EQ(Ctl(QStringList{"--port", source.Port(), "set"} + EveryValueChanged(source.Port())).status, 0);
+  ASSERT_EQ(Ctl({"--port", source.Port(), "--baud", "19200", "save", file}).status, 0);
 
   // A module that answers the two queries and two settings, then goes away.
   PtyPeer line;
@@ -152,8 +142,8 @@ TEST(Ctl, AModuleGoneHalfwayThroughApplyIsReportedAsItIs) {
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(r.err.contains("the port went away; stopped")) << r.err.toStdString();
   EXPECT_FALSE(r.out.contains(": applied")) << "nothing is called applied that was not read back";
-  EXPECT_TRUE(r.out.contains("slave_address = 998: sent, not read back")) << r.out.toStdString();
-  EXPECT_TRUE(r.out.contains("meter_type = 14: not applied")) << r.out.toStdString();
+  EXPECT_TRUE(r.out.contains("slave_address = 2: sent, not read back")) << r.out.toStdString();
+  EXPECT_TRUE(r.out.contains("meter_type = 1: not applied")) << r.out.toStdString();
 }
 
 TEST(Ctl, FourPortsAtOnceAndTheOtherDialects) {
