@@ -68,6 +68,7 @@ class Session {
     result_.errors.push_back(message);
   }
   void Say(const std::string &line) { result_.lines.push_back(line); }
+  void Summary(const std::string &line) { result_.summary = line; }
   QJsonObject &Json() { return result_.json; }
 
   // A query's reply, when it holds its marker.
@@ -97,6 +98,7 @@ class Session {
     const auto reply = Query(CommunicationQueryFrame(), "QV:", "communication query");
     if (!reply) return;
     Say(*reply);
+    Summary(*reply);
     Json()["answer"] = QString::fromLatin1(reply->data(), static_cast<qsizetype>(reply->size()));
   }
 
@@ -113,6 +115,7 @@ class Session {
       values[QString::fromStdString(spec.name)] = JsonValue(spec, it->second);
     }
     Json()["settings"] = values;
+    Summary(std::to_string(values.size()) + " settings");
   }
 
   void Save() {
@@ -134,6 +137,7 @@ class Session {
       return;
     }
     Say("saved " + std::to_string(values.size()) + " settings to " + path);
+    Summary(result_.lines.back());
     Json()["file"] = QString::fromStdString(path);
     Json()["settings"] = values;
   }
@@ -229,6 +233,7 @@ class Session {
     }
     Say(std::to_string(applied) + " applied, " + std::to_string(equal) + " already equal, " + std::to_string(refused) +
         " not applied");
+    Summary(result_.lines.back());
     Json()["settings"] = report;
     if (refused > 0) result_.status = std::max(result_.status, static_cast<int>(kModuleFailed));
   }
@@ -248,6 +253,7 @@ class Session {
       const auto reply = line_->Exchange(HartRawFrame(kHartPreambles, inv_.body));
       if (!reply) return Fail(kModuleFailed, kHartNeedsTransparent);
       Say(DescribeBytes(reply->data(), reply->size()));
+      Summary(result_.lines.back());
       Json()["answer"] = QString::fromStdString(BytesToHexPairs(reply->data(), reply->size()));
       return;
     }
@@ -264,6 +270,7 @@ class Session {
       Json()["device_type"] = id.deviceType;
       Json()["request_preambles"] = identity->preambleNeed;
       Json()["device_id"] = static_cast<qint64>(deviceId);
+      Summary("device_id " + std::to_string(deviceId));
     } else if (inv_.action == "vars") {
       const auto reply = line_->Exchange(HartLongFrame(kHartPreambles, kMasterFlag, id, 0x03));
       const auto variables = reply ? ReadDynamicVariables(reply->data(), std::min<int>(static_cast<int>(reply->size()), 255),
@@ -281,12 +288,14 @@ class Session {
                                  {"unit_code", var.unitCode}});
       }
       Json()["variables"] = array;
+      Summary(std::to_string(variables->size()) + " variables");
     } else {  // address
       const auto reply = line_->Exchange(
           HartLongFrame(kHartPreambles, kMasterFlag, id, 0x06, {static_cast<uint8_t>(inv_.number)}));
       if (!reply || !FindHartReply(reply->data(), static_cast<int>(reply->size()), static_cast<int>(reply->size()), 0x86))
         return Fail(kModuleFailed, "no answer to HART command 6");
       Say("polling address set to " + std::to_string(inv_.number));
+      Summary(result_.lines.back());
       Json()["polling_address"] = inv_.number;
     }
   }
@@ -351,6 +360,7 @@ class Session {
     }
     Json()["registers"] = registers;
     Json()["values"] = values;
+    Summary(std::to_string(answer.registers.size()) + " registers");
   }
 
  private:

@@ -40,6 +40,7 @@ struct PortResult {
   QString port;
   int status = kDone;
   std::vector<std::string> lines;   // for standard output
+  std::string summary;              // the line printed for this port when there are several
   std::vector<std::string> errors;  // for standard error
   QJsonObject json;
 };

@@ -212,7 +212,7 @@ int main(int argc, char **argv) {
     } else if (!several) {
       for (const std::string &line : r.lines) std::printf("%s\n", line.c_str());
     } else {
-      const std::string summary = r.lines.empty() ? "" : " " + r.lines.back();
+      const std::string summary = r.summary.empty() ? "" : " " + r.summary;
       std::printf("%s: %s%s\n", port.c_str(), r.status == kDone ? "ok" : "failed", summary.c_str());
     }
     for (const std::string &e : r.errors)

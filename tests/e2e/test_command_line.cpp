@@ -1,4 +1,4 @@
-// Both programs as a shell runs them: --version and --help answer without a display.
+// The programs as a shell runs them: --version and --help answer without a display.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -40,6 +40,11 @@ TEST(CommandLine, VersionAndHelpNeedNoDisplay) {
   EXPECT_EQ(r.out, "rq735-sim " RQ735_VERSION "\n");
   r = Shell(std::string(RQ735_SIM_PATH) + " --bogus");
   EXPECT_EQ(r.status, 2);
+
+  r = Shell(std::string(RQ735_CTL_PATH) + " --version");
+  EXPECT_EQ(r.out, "rq735ctl " RQ735_VERSION "\n");
+  r = Shell(std::string(RQ735_CTL_PATH) + " --port /dev/null");
+  EXPECT_EQ(r.status, 2) << "no command";
 }
 
 }  // namespace
