@@ -12,6 +12,7 @@
 #include "protocol/hart.h"
 #include "protocol/hart_reply.h"
 #include "protocol/hex.h"
+#include "protocol/int_text.h"
 #include "protocol/modbus_rtu.h"
 #include "protocol/module_frames.h"
 #include "protocol/number_format.h"
@@ -308,7 +309,13 @@ class Session {
       settings = ReadSettings();
       if (!settings) return;
     }
-    if (slave < 0) slave = std::stoi(settings->count("slave_address") ? settings->at("slave_address") : "1");
+    if (slave < 0) {
+      const auto held = settings->find("slave_address");
+      const auto address = held == settings->end() ? std::nullopt : TryTextToInt(held->second);
+      if (!address || *address < 0 || *address > 247)
+        return Fail(kModuleFailed, "the module's slave address is not a MODBUS address; give --slave");
+      slave = *address;
+    }
     const char *names[] = {"format_current", "format_variable1", "format_variable2", "format_variable3",
                            "format_variable4"};
     for (size_t i = 0; i < formats.size(); ++i) {
@@ -375,13 +382,17 @@ PortResult RunOnPort(const Invocation &inv, const QString &port, const std::func
   PortResult result;
   result.port = port;
   Session session(inv, result, trace);
-  if (session.Open()) {
-    if (inv.command == "info") session.Info();
-    else if (inv.command == "get") session.Get();
-    else if (inv.command == "save") session.Save();
-    else if (inv.command == "set" || inv.command == "apply") session.Change(inv.wanted);
-    else if (inv.command == "hart") session.Hart();
-    else if (inv.command == "modbus") session.ModbusRead();
+  try {
+    if (session.Open()) {
+      if (inv.command == "info") session.Info();
+      else if (inv.command == "get") session.Get();
+      else if (inv.command == "save") session.Save();
+      else if (inv.command == "set" || inv.command == "apply") session.Change(inv.wanted);
+      else if (inv.command == "hart") session.Hart();
+      else if (inv.command == "modbus") session.ModbusRead();
+    }
+  } catch (const std::exception &e) {
+    session.Fail(kModuleFailed, std::string("stopped: ") + e.what());
   }
   result.json["port"] = port;
   result.json["status"] = result.status;
