@@ -41,6 +41,13 @@ QJsonValue JsonValue(const SettingSpec &spec, const std::string &value) {
   return QString::fromStdString(value);
 }
 
+// Numbers as JSON numbers, everything else as strings.
+QJsonObject ToJson(const Settings &settings) {
+  QJsonObject values;
+  for (const auto &[name, value] : settings) values[QString::fromStdString(name)] = JsonValue(*FindSetting(name), value);
+  return values;
+}
+
 // One port's work: the line, what was found, and how it ended.
 class Session {
  public:
@@ -106,27 +113,21 @@ class Session {
   void Get() {
     const auto settings = ReadSettings();
     if (!settings) return;
-    QJsonObject values;
     for (const SettingSpec &spec : AllSettings()) {
       const auto it = settings->find(spec.name);
       if (it == settings->end()) continue;
       char line[160];
       std::snprintf(line, sizeof line, "%-26s %s", spec.name.c_str(), it->second.c_str());
       Say(line);
-      values[QString::fromStdString(spec.name)] = JsonValue(spec, it->second);
     }
-    Json()["settings"] = values;
-    Summary(std::to_string(values.size()) + " settings");
+    Json()["settings"] = ToJson(*settings);
+    Summary(std::to_string(settings->size()) + " settings");
   }
 
   void Save() {
     const auto settings = ReadSettings();
     if (!settings) return;
-    QJsonObject values;
-    for (const SettingSpec &spec : AllSettings()) {
-      const auto it = settings->find(spec.name);
-      if (it != settings->end()) values[QString::fromStdString(spec.name)] = JsonValue(spec, it->second);
-    }
+    const QJsonObject values = ToJson(*settings);
     QJsonObject document{{"format", kFileFormat},
                          {"version", kFileVersion},
                          {"port", result_.port},

@@ -3,7 +3,7 @@
 
 #include <functional>
 
-#include "fuzz/pure_fail.h"
+#include "fuzz/fuzz_util.h"
 
 class QWidget;
 class TForm1;

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "fuzz/pure_fail.h"
+#include "fuzz/fuzz_util.h"
 #include "protocol/int_text.h"
 #include "protocol/modbus_reply.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "fuzz/pure_fail.h"
+#include "fuzz/fuzz_util.h"
 #include "protocol/config_frame.h"
 #include "protocol/system_reply.h"
 
