@@ -11,6 +11,7 @@ set(RQ735_PROTOCOL_SOURCES
   protocol/ieee754_text.cpp protocol/ieee754_text.h
   protocol/int_text.cpp protocol/int_text.h
   protocol/key_filter.cpp protocol/key_filter.h
+  protocol/line_decoder.cpp protocol/line_decoder.h
   protocol/modbus_reply.cpp protocol/modbus_reply.h
   protocol/modbus_rtu.cpp protocol/modbus_rtu.h
   protocol/module_frames.cpp protocol/module_frames.h

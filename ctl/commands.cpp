@@ -12,6 +12,7 @@
 #include "protocol/hart.h"
 #include "protocol/hart_reply.h"
 #include "protocol/hex.h"
+#include "protocol/line_decoder.h"
 #include "protocol/int_text.h"
 #include "protocol/modbus_rtu.h"
 #include "protocol/module_frames.h"
@@ -88,7 +89,7 @@ class Session {
     }
     const std::string text = Text(*reply);
     if (!FindReplyKey(text, marker)) {
-      Fail(kModuleFailed, std::string("the answer to the ") + what + " is not one: " + DescribeBytes(reply->data(), reply->size()));
+      Fail(kModuleFailed, std::string("the answer to the ") + what + " is not one: " + BytesAndText(reply->data(), reply->size()));
       return std::nullopt;
     }
     return text.substr(0, 255);  // what the window's parsers see too
@@ -254,7 +255,7 @@ class Session {
     if (inv_.action == "raw") {
       const auto reply = line_->Exchange(HartRawFrame(kHartPreambles, inv_.body));
       if (!reply) return Fail(kModuleFailed, kHartNeedsTransparent);
-      Say(DescribeBytes(reply->data(), reply->size()));
+      Say(BytesAndText(reply->data(), reply->size()));
       Summary(result_.lines.back());
       Json()["answer"] = QString::fromStdString(BytesToHexPairs(reply->data(), reply->size()));
       return;

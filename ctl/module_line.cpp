@@ -5,14 +5,8 @@
 
 #include <cstdio>
 
-#include "protocol/hex.h"
+#include "protocol/line_decoder.h"
 #include "serial/tcomm.h"
-
-std::string DescribeBytes(const uint8_t *bytes, size_t count) {
-  std::string text;
-  for (size_t i = 0; i < count; ++i) text += bytes[i] >= 0x20 && bytes[i] < 0x7F ? static_cast<char>(bytes[i]) : '.';
-  return BytesToHexPairs(bytes, count) + " " + text;
-}
 
 ModuleLine::ModuleLine(LineOptions options, std::function<void(const std::string &)> trace)
     : options_(std::move(options)), trace_(std::move(trace)), started_(std::chrono::steady_clock::now()) {}
@@ -52,19 +46,19 @@ void ModuleLine::Reopen(uint32_t baud, TParity parity) {
   Open();
 }
 
-void ModuleLine::Trace(const char *direction, const uint8_t *bytes, size_t count) {
+void ModuleLine::Trace(LineDirection direction, const uint8_t *bytes, size_t count) {
   if (!trace_) return;
   const double ms =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started_).count();
   char head[96];
-  std::snprintf(head, sizeof head, "%10.1f ms %s ", ms, direction);
-  trace_(head + DescribeBytes(bytes, count));
+  std::snprintf(head, sizeof head, "%10.1f ms %s ", ms, direction == LineDirection::Sent ? "->" : "<-");
+  trace_(head + TraceText(bytes, count, direction));
 }
 
 void ModuleLine::Send(const std::vector<uint8_t> &request) {
   if (!comm_) return;
   deliveries_.clear();
-  Trace("->", request.data(), request.size());
+  Trace(LineDirection::Sent, request.data(), request.size());
   comm_->WriteData(request.data(), static_cast<uint16_t>(request.size()));
 }
 
@@ -79,7 +73,7 @@ std::optional<std::vector<uint8_t>> ModuleLine::Exchange(const std::vector<uint8
   if (deliveries_.empty()) return std::nullopt;
   std::vector<uint8_t> reply = std::move(deliveries_.front());
   deliveries_.clear();
-  Trace("<-", reply.data(), reply.size());
+  Trace(LineDirection::Received, reply.data(), reply.size());
   return reply;
 }
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/line_decoder.h"
 #include "serial/line_settings.h"
 
 class QEventLoop;
@@ -49,7 +50,7 @@ class ModuleLine {
   const LineOptions &Options() const { return options_; }
 
  private:
-  void Trace(const char *direction, const uint8_t *bytes, size_t count);
+  void Trace(LineDirection direction, const uint8_t *bytes, size_t count);
 
   LineOptions options_;
   std::function<void(const std::string &)> trace_;
@@ -59,6 +60,3 @@ class ModuleLine {
   QEventLoop *waiting_ = nullptr;  // the wait of an exchange in progress
   std::chrono::steady_clock::time_point started_;
 };
-
-// "51 51 51 23  QQQ#": hexadecimal pairs, then the bytes as text with "." for what does not print.
-std::string DescribeBytes(const uint8_t *bytes, size_t count);

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/line_decoder.h"
 #include "serial/pty_write.h"
 #include "serial/sim_ports.h"
 #include "sim/module.h"
@@ -55,18 +56,6 @@ void PrintUsage(FILE *out) {
                "  -v            trace requests and answers\n"
                "The first line printed names the port to open. Stop with Ctrl-C.\n",
                SimulatedPortDirectory().c_str());
-}
-
-// "51 51 51 23  QQQ#": hexadecimal, then the printable characters.
-std::string Describe(const std::vector<uint8_t> &bytes) {
-  std::string hex, text;
-  char pair[4];
-  for (uint8_t b : bytes) {
-    std::snprintf(pair, sizeof pair, "%02X ", b);
-    hex += pair;
-    text += (b >= 0x20 && b < 0x7F) ? static_cast<char>(b) : '.';
-  }
-  return hex + " " + text;
 }
 
 // Waits for the master to become readable, for `timeout` at most (negative: no limit), while
@@ -206,13 +195,13 @@ int main(int argc, char **argv) {
     if (!options.frozen)
       module.SetClock(std::chrono::duration<double>(Clock::now() - started).count());
     const std::vector<uint8_t> answer = module.Answer(request);
-    if (options.trace) std::printf("<- %s\n", Describe(request).c_str());
+    if (options.trace) std::printf("<- %s\n", TraceText(request.data(), request.size(), LineDirection::Sent).c_str());
     request.clear();
     if (!answer.empty()) {
       WaitReadable(-1, kAnswerDelay, unblocked);
       if (gStopSignal) break;
       WriteAll(master, answer.data(), answer.size(), kWriteLimit, &unblocked, &gStopSignal);
-      if (options.trace) std::printf("-> %s\n", Describe(answer).c_str());
+      if (options.trace) std::printf("-> %s\n", TraceText(answer.data(), answer.size(), LineDirection::Received).c_str());
     }
     const SimModuleState &after = module.State();
     if (!options.quiet &&

@@ -255,9 +255,11 @@ TEST(SimProgram, UnpublishedPortAndCommandLine) {
     ASSERT_GE(fd, 0);
     EXPECT_EQ(Exchange(fd, "QQS#XY:9#"), "ERR#");
     close(fd);
-    // The trace shows the request in hexadecimal and as text.
+    // The trace shows the request in hexadecimal and as text, then what it means; the same for the answer.
     EXPECT_NE(sim.ReadLine().find("51 51 53 23"), std::string::npos);
+    EXPECT_NE(sim.ReadLine().find("QQS#XY:9#: set RS485 return time to '9'"), std::string::npos);
     EXPECT_NE(sim.ReadLine().find("ERR#"), std::string::npos);
+    EXPECT_NE(sim.ReadLine().find("answer: ERR"), std::string::npos);
     EXPECT_EQ(sim.Stop(SIGTERM), 0);
   }
   {

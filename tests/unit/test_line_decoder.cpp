@@ -1,0 +1,89 @@
+// The decoders of the line: the module's language, HART and MODBUS RTU, whole, broken and mixed.
+#include "protocol/line_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "protocol/hart.h"
+#include "protocol/modbus_rtu.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Of(const std::string &text) { return Bytes(text.begin(), text.end()); }
+
+std::string Decode(const Bytes &b, LineDirection d) { return DecodeLineText(b.data(), b.size(), d); }
+
+const LineDirection kOut = LineDirection::Sent;
+const LineDirection kIn = LineDirection::Received;
+
+TEST(LineDecoder, ModuleRequestsAreNamedAndRepliesSplitIntoKeys) {
+  EXPECT_EQ(Decode(Of("QQS#ADR:005#"), kOut), "QQS#ADR:005#: set MODBUS slave address to 5");
+  EXPECT_EQ(Decode(Of("QQQ#QX#"), kOut), "QQQ#QX#: system parameter query");
+  EXPECT_EQ(Decode(Of("QQS#BA2:42#"), kOut), "QQS#BA2:42#: set RS485 line to 19200 baud, parity even");
+  EXPECT_EQ(Decode(Of("QQS#HART0:1,0,10,9,060#"), kOut),
+            "QQS#HART0:1,0,10,9,060#: set meter 0 profile: enabled, secondary master, type 10, 9 preambles, buffer "
+            "clear time 60 s");
+  EXPECT_EQ(Decode(Of("KORVEN#ZOM:0.500#"), kOut), "KORVEN#ZOM:0.500#: set low-flow cut-off to 0.500");
+  EXPECT_EQ(Decode(Of("QX#BA2:30#MD:0#ADR:001#"), kIn), "system parameters: QX, BA2=30, MD=0, ADR=001");
+  EXPECT_EQ(Decode(Of("OK#"), kIn), "answer: OK");
+}
+
+TEST(LineDecoder, HartFramesWithTheirFieldsAndChecksum) {
+  EXPECT_EQ(Decode(HartShortFrame(7, kMasterFlag, 0, 0x00), kOut),
+            "HART request, 7 preambles, short frame, primary master, polling address 0, command 0 (read unique "
+            "identifier), 0 data bytes, checksum 82 ok");
+  // The identity answer of the example instrument; then the same with its checksum spoiled.
+  Bytes reply = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x06, 0x80, 0x00, 0x0E, 0x00, 0x00, 0xFE, 0x26, 0x06,
+                 0x05, 0x05, 0x01, 0x01, 0x08, 0x00, 0x00, 0x12, 0x34};
+  reply.push_back(HartChecksum(reply.data() + 5, reply.size() - 5));
+  const std::string good = Decode(reply, kIn);
+  EXPECT_NE(good.find("HART reply, 5 preambles, short frame, primary master, polling address 0, command 0"),
+            std::string::npos)
+      << good;
+  EXPECT_NE(good.find("response code 0, device status 00, manufacturer 38 type 6 id 4660, checksum"), std::string::npos)
+      << good;
+  reply.back() ^= 0x01;
+  const std::vector<DecodedFrame> bad = DecodeLine(reply.data(), reply.size(), kIn);
+  ASSERT_EQ(bad.size(), 1u);
+  EXPECT_TRUE(bad[0].flawed);
+  EXPECT_NE(bad[0].text.find("wrong, expected"), std::string::npos) << bad[0].text;
+}
+
+TEST(LineDecoder, ModbusFramesExceptionsAndCrc) {
+  EXPECT_EQ(Decode(ReadHoldingRegistersRequest(1, 0, 10), kOut),
+            "MODBUS request: slave 1, function 3 (read holding registers), start 0, count 10, CRC C5 CD ok");
+  const Bytes answer = {0x01, 0x03, 0x04, 0x41, 0x48, 0x00, 0x00, 0x00, 0x00};  // CRC 00 00: wrong
+  const std::vector<DecodedFrame> broken = DecodeLine(answer.data(), answer.size(), kIn);
+  ASSERT_FALSE(broken.empty());
+  EXPECT_EQ(broken[0].dialect, Dialect::Noise) << "a wrong CRC is no MODBUS answer of ours";
+  Bytes exception = {0x01, 0x83, 0x02, 0xC0, 0xF1};
+  EXPECT_EQ(Decode(exception, kIn),
+            "MODBUS answer: slave 1, function 3 (read holding registers), exception 2 (illegal data address), CRC C0 F1 ok");
+  Bytes request = ReadHoldingRegistersRequest(1, 0, 10);
+  request[7] ^= 0xFF;
+  const std::vector<DecodedFrame> flawed = DecodeLine(request.data(), request.size(), kOut);
+  ASSERT_EQ(flawed.size(), 1u);
+  EXPECT_TRUE(flawed[0].flawed);
+  EXPECT_NE(flawed[0].text.find("CRC C5 32 wrong, expected C5 CD"), std::string::npos) << flawed[0].text;
+}
+
+TEST(LineDecoder, ADeliveryWithNoiseAndTwoFrames) {
+  Bytes delivery = {0x00, 0x13};
+  const Bytes text = Of("OK#");
+  delivery.insert(delivery.end(), text.begin(), text.end());
+  const Bytes rtu = {0x01, 0x83, 0x02, 0xC0, 0xF1};
+  delivery.insert(delivery.end(), rtu.begin(), rtu.end());
+  const std::vector<DecodedFrame> frames = DecodeLine(delivery.data(), delivery.size(), kIn);
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_EQ(frames[0].dialect, Dialect::Noise);
+  EXPECT_EQ(frames[0].text, "2 bytes of noise: 00 13");
+  EXPECT_EQ(frames[1].dialect, Dialect::Module);
+  EXPECT_EQ(frames[2].dialect, Dialect::Modbus);
+  EXPECT_EQ(frames[2].offset, 5u);
+}
+
+}  // namespace
