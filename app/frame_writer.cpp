@@ -68,13 +68,13 @@ const uint8_t *FrameWriter::Data() const { return form_.CommBuffer + TForm1::kFr
 void FrameWriter::WriteAsText() {
   refused_.RaiseIfAny();
   form_.ui()->Edit8->setText(QString::fromLatin1(reinterpret_cast<const char *>(Data()), length_));
-  form_.Comm1()->WriteData(Data(), static_cast<uint16_t>(length_));
+  form_.WriteToLine(Data(), static_cast<size_t>(length_));
 }
 
 void FrameWriter::WriteAsHex() {
   refused_.RaiseIfAny();
   form_.ui()->Edit8->setText(QString::fromStdString(BytesToHexPairs(Data(), static_cast<size_t>(length_))));
-  form_.Comm1()->WriteData(Data(), static_cast<uint16_t>(length_));
+  form_.WriteToLine(Data(), static_cast<size_t>(length_));
 }
 
 void FrameWriter::SendAsText(Pending::Code awaited, Timeout::Kind report) {

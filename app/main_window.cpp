@@ -7,10 +7,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QTabWidget>
 
 #include "app/list_positions.h"
 #include "app/screen_place.h"
+#include "monitor/monitor_window.h"
 #include "ui_main_window.h"
 
 TForm1::TForm1(QWidget *parent)
@@ -20,7 +22,8 @@ TForm1::TForm1(QWidget *parent)
       Timer4(this, "Timer4", 1000, Guarded(&TForm1::Timer4Timer)),
       Timer5(this, "Timer5", 1000, nullptr),
       ui_(std::make_unique<Ui::TForm1>()),
-      comm1_(std::make_unique<TComm>()) {
+      comm1_(std::make_unique<TComm>()),
+      traffic_(new LineLog(this)) {
   ui_->setupUi(this);
   // What the form file cannot say: the stored position, and unit lists without a selected item
   // that still show a text. A screen too small for the stored position gets the window whole.
@@ -51,10 +54,24 @@ TForm1::TForm1(QWidget *parent)
 
 TForm1::~TForm1() = default;
 
+void TForm1::WriteToLine(const uint8_t *bytes, size_t count) {
+  if (comm1_->WriteData(bytes, static_cast<uint16_t>(count))) traffic_->Record(LineDirection::Sent, bytes, count);
+}
+
+void TForm1::ShowMonitor() {
+  if (!monitor_) monitor_ = std::make_unique<MonitorWindow>(*this);
+  monitor_->show();
+  monitor_->raise();
+  monitor_->activateWindow();
+}
+
 void TForm1::ConnectWindowHandlers() {
   Bind(ui_->PageControl1, &QTabWidget::currentChanged, &TForm1::PageControl1Change);
   Bind(ui_->Button1, &QPushButton::clicked, &TForm1::Button1Click);
   Bind(ui_->Button26, &QPushButton::clicked, &TForm1::Button26Click);
+  Bind(ui_->MonitorButton, &QPushButton::clicked, &TForm1::ShowMonitor);
+  auto *monitorKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_M), this);
+  connect(monitorKey, &QShortcut::activated, this, Guarded(&TForm1::ShowMonitor));
   ui_->Label74->installEventFilter(this);
 }
 

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "app/error_display.h"
+#include "app/line_log.h"
 #include "app/request_codes.h"
 #include "app/ttimer.h"
 #include "serial/tcomm.h"
@@ -20,6 +21,7 @@ namespace Ui {
 class TForm1;
 }
 
+class MonitorWindow;
 class QComboBox;
 
 class TForm1 : public QMainWindow {
@@ -51,6 +53,14 @@ class TForm1 : public QMainWindow {
 
   Ui::TForm1 *ui() const { return ui_.get(); }
   TComm *Comm1() const { return comm1_.get(); }
+
+  // Everything written to and received from the line since start, and the trend's samples.
+  LineLog &Traffic() { return *traffic_; }
+  // Writes a request to the port; what was written goes into the traffic too.
+  void WriteToLine(const uint8_t *bytes, size_t count);
+  // The monitor window, built the first time it is opened ("Monitor..." or Ctrl+M).
+  void ShowMonitor();
+  MonitorWindow *Monitor() const { return monitor_.get(); }
 
   // Window
   void FormCreate();
@@ -163,4 +173,6 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<Ui::TForm1> ui_;
   std::unique_ptr<TComm> comm1_;
   uint8_t workingCopy_[kWorkingCopySize] = {};
+  LineLog *traffic_;
+  std::unique_ptr<MonitorWindow> monitor_;  // last: it goes first, while the window still stands
 };

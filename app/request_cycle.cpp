@@ -21,6 +21,7 @@ void TForm1::Await(Pending::Code awaited, Timeout::Kind report) {
 }
 
 void TForm1::Comm1ReceiveData(TComm *, const uint8_t *buffer, uint16_t bufferLength) {
+  traffic_->Record(LineDirection::Received, buffer, bufferLength);
   QThread::msleep(kReceivePauseMs);
 
   // The working copy and the receive area keep what fits; nothing is written past them.

@@ -37,6 +37,7 @@ set(RQ735_APP_SOURCES
   app/error_display.cpp app/error_display.h
   app/frame_writer.cpp app/frame_writer.h
   app/jpeg_image.cpp app/jpeg_image.h
+  app/line_log.cpp app/line_log.h
   app/list_positions.cpp app/list_positions.h
   app/main_window.cpp app/main_window.h app/main_window.ui
   app/pictures.cpp
@@ -45,6 +46,9 @@ set(RQ735_APP_SOURCES
   app/request_cycle.cpp
   app/screen_place.cpp app/screen_place.h
   app/ttimer.cpp app/ttimer.h
+  monitor/monitor_window.cpp monitor/monitor_window.h
+  monitor/traffic_model.cpp monitor/traffic_model.h
+  monitor/trend_chart.cpp monitor/trend_chart.h
   pages/hart/hart_page.cpp
   pages/modbus/modbus_page.cpp
   pages/system/system_page.cpp

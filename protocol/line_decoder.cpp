@@ -150,7 +150,8 @@ size_t ModuleFrameLength(const uint8_t *b, size_t n, LineDirection direction) {
 size_t HartFrameLength(const uint8_t *b, size_t n, LineDirection direction, size_t *preambles) {
   size_t p = 0;
   while (p < n && b[p] == 0xFF) ++p;
-  if (p + 1 > n) return 0;
+  // An instrument always sends preambles; only a request typed by hand may have none.
+  if (p + 1 > n || (direction == LineDirection::Received && p < 2)) return 0;
   const uint8_t delimiter = b[p];
   const uint8_t type = delimiter & 0x07;
   const bool sent = direction == LineDirection::Sent;
@@ -296,9 +297,14 @@ DecodedFrame ModbusFrame(const uint8_t *b, size_t length, LineDirection directio
   return f;
 }
 
-// An eight-byte request that looks like MODBUS but whose CRC does not hold: shown as a flawed
+// Bytes shaped like a whole MODBUS request or answer whose CRC does not hold: shown as a flawed
 // MODBUS frame rather than as noise.
-bool LooksLikeModbusRequest(const uint8_t *b, size_t n) { return n == 8 && b[0] <= 247 && b[1] >= 1 && b[1] <= 16; }
+bool LooksLikeModbus(const uint8_t *b, size_t n, LineDirection direction) {
+  if (n < 5 || b[0] > 247) return false;
+  if (direction == LineDirection::Sent) return n == 8 && b[1] >= 1 && b[1] <= 16;
+  if (b[1] & 0x80) return n == 5;
+  return b[1] >= 1 && b[1] <= 4 && n == 5 + size_t{b[2]};
+}
 
 }  // namespace
 
@@ -377,8 +383,8 @@ std::vector<DecodedFrame> DecodeLine(const uint8_t *bytes, size_t count, LineDir
       f = ModbusFrame(b, length, direction);
     } else if (const size_t length = HartFrameLength(b, n, direction, &preambles)) {
       f = HartFrame(b, length, preambles);
-    } else if (at == 0 && direction == LineDirection::Sent && LooksLikeModbusRequest(b, n)) {
-      f = ModbusFrame(b, n, direction);  // a request whose CRC does not hold
+    } else if (at == 0 && LooksLikeModbus(b, n, direction)) {
+      f = ModbusFrame(b, n, direction);  // whole, but its CRC does not hold
     } else {
       ++at;
       continue;

@@ -14,6 +14,7 @@
 #include "app/main_window.h"
 #include "protocol/hart.h"
 #include "protocol/hart_reply.h"
+#include "protocol/number_format.h"
 #include "ui_main_window.h"
 
 namespace {
@@ -140,10 +141,16 @@ void TForm1::ParseDynamicVariableReply() {
   QLineEdit *values[] = {ui_->Edit25, ui_->Edit26, ui_->Edit27, ui_->Edit30};
   QLabel *copies[] = {ui_->HLabel2, ui_->HLabel3, ui_->HLabel4, ui_->HLabel5};
   QComboBox *units[] = {ui_->ComboBox3, ui_->ComboBox31, ui_->ComboBox32, ui_->ComboBox33};
+  TrendSample sample;
+  sample.seconds = traffic_->SecondsNow();
   for (size_t v = 0; v < variables->size(); ++v) {
     const DynamicVariable &variable = (*variables)[v];
     values[v]->setText(QString::fromStdString(DynamicValueText(variable.value, LocaleDecimalPoint())));
     copies[v]->setText(values[v]->text());
     SetItemIndex(units[v], UnitPosition(variable.unitCode));
+    const auto &b = variable.value;
+    if (b[0] != 0x7F) sample.values[v] = FloatFromBytes(b[0], b[1], b[2], b[3]);  // else a gap in the trend
+    sample.units[v] = QString::fromUtf8(UnitName(UnitPosition(variable.unitCode)));
   }
+  traffic_->AddSample(std::move(sample));
 }

@@ -169,7 +169,7 @@ void SendText(TForm1 &form, const std::string &request) {
   if (request.size() > TForm1::kFrameEnd - TForm1::kFrameStart) refused.TooLong(static_cast<int>(request.size()));
   refused.RaiseIfAny();
   form.ui()->Edit8->setText(QString::fromLatin1(request.data(), static_cast<qsizetype>(request.size())));
-  form.Comm1()->WriteData(reinterpret_cast<const uint8_t *>(request.data()), static_cast<uint16_t>(request.size()));
+  form.WriteToLine(reinterpret_cast<const uint8_t *>(request.data()), request.size());
 }
 
 std::string Latin1(const QLineEdit *box) { return box->text().toLatin1().toStdString(); }

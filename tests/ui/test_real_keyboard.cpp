@@ -6,6 +6,7 @@
 #include <QWindow>
 
 #include "app/main_window.h"
+#include "monitor/monitor_window.h"
 #include "tests/support/ui_driver.h"
 
 // Last: Xlib's macros (None, Bool, KeyPress, ...) would break the Qt headers.
@@ -22,10 +23,13 @@ struct XDisplay {
   ~XDisplay() {
     if (display != nullptr) XCloseDisplay(display);
   }
-  void Key(KeySym symbol) {
+  void Key(KeySym symbol, KeySym modifier = NoSymbol) {
     const KeyCode code = XKeysymToKeycode(display, symbol);
+    const KeyCode held = modifier == NoSymbol ? 0 : XKeysymToKeycode(display, modifier);
+    if (held) XTestFakeKeyEvent(display, held, True, CurrentTime);
     XTestFakeKeyEvent(display, code, True, CurrentTime);
     XTestFakeKeyEvent(display, code, False, CurrentTime);
+    if (held) XTestFakeKeyEvent(display, held, False, CurrentTime);
     XFlush(display);
   }
   void Click(QPoint at) {
@@ -37,7 +41,7 @@ struct XDisplay {
   Display *display;
 };
 
-TEST(RealKeyboard, TabLeavesAFilteredBoxAndDeleteDeletes) {
+TEST(RealKeyboard, TabLeavesAFilteredBoxDeleteDeletesAndCtrlMOpensTheMonitor) {
   if (QGuiApplication::platformName() != QLatin1String("xcb")) {
     if (qEnvironmentVariableIsSet("RQ735_REAL_KEYBOARD_RUN"))
       FAIL() << "platform " << QGuiApplication::platformName().toStdString() << ", not xcb";
@@ -66,6 +70,10 @@ TEST(RealKeyboard, TabLeavesAFilteredBoxAndDeleteDeletes) {
   x.Key(XK_Tab);
   EXPECT_TRUE(WaitUntil([&] { return !box->hasFocus(); })) << "Tab did not leave the box";
   EXPECT_EQ(box->text(), "23");
+
+  // Ctrl+M opens the monitor.
+  x.Key(XK_m, XK_Control_L);
+  EXPECT_TRUE(WaitUntil([&] { return form.Monitor() && form.Monitor()->isVisible(); })) << "Ctrl+M opened nothing";
 }
 
 }  // namespace

@@ -285,6 +285,7 @@ TEST_F(StartupTest, ButtonsAndCheckBoxes) {
       {"Button22", "GroupBox11", "Set"},
       {"Button2", "GroupBox17", "Set"},
       {"Button26", "centralwidget", "Clear Buffer"},
+      {"MonitorButton", "centralwidget", "Monitor..."},
   };
   for (const auto &[name, parent, caption] : buttons) {
     auto *b = Find<QPushButton>(&form_, name);
