@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "app/line_log.h"
 #include "bench/bench_util.h"
 #include "serial/pty_write.h"
 #include "serial/tcomm.h"
@@ -339,7 +340,34 @@ int Throughput(int argc, char **argv, int baud, size_t bytes) {
 
 }  // namespace
 
+// 100 000 frames through the window's traffic ring, half requests and half replies the size of
+// a system-parameter answer, with the monitor closed and then open.
+int Ring(int argc, char **argv) {
+  QApplication app(argc, argv);
+  TForm1 form;
+  form.show();
+  QCoreApplication::processEvents();
+  Print("rss_ring_start_kb", static_cast<double>(RssKb()));
+  const std::string request = "QQQ#QX#";
+  const std::string reply = "QX#BA2:30#MD:0#ADR:001#XY:0#JTM:010#AIN:020.00,004.00,00000#ZOM:0.000#ADX:9999#";
+  auto pour = [&](int frames) {
+    for (int i = 0; i < frames; ++i) {
+      const std::string &frame = i % 2 == 0 ? request : reply;
+      form.Traffic().Record(i % 2 == 0 ? LineDirection::Sent : LineDirection::Received,
+                            reinterpret_cast<const uint8_t *>(frame.data()), frame.size());
+    }
+    QCoreApplication::processEvents();
+  };
+  pour(100000);
+  Print("rss_ring_closed_kb", static_cast<double>(RssKb()));
+  form.ShowMonitor();
+  pour(100000);
+  Print("rss_ring_open_kb", static_cast<double>(RssKb()));
+  return 0;
+}
+
 int RunChild(const std::string &mode, int argc, char **argv, const ChildOptions &options) {
+  if (mode == "ring") return Ring(argc, argv);
   if (mode == "startup") return Startup(argc, argv);
   if (mode == "latency") return Latency(argc, argv, options.samples);
   if (mode == "idle") return Idle(argc, argv, options.idleSeconds);

@@ -47,7 +47,7 @@ void Usage(FILE *out) {
                "  --baud N          baud rate whose wire rate the throughput is set against (57600)\n"
                "  --bytes N         bytes sent each way in the throughput test (1048576)\n"
                "  --sim PATH        the simulator (the one built beside this program)\n"
-               "  --only LIST       comma-separated: startup,throughput,latency,idle,memory,ctl\n"
+               "  --only LIST       comma-separated: startup,throughput,latency,idle,memory,ring,ctl\n"
                "Start-up is measured with the offscreen platform and, when DISPLAY is set (for\n"
                "example under xvfb-run), with the X11 platform as well.\n");
 }
@@ -247,6 +247,19 @@ class Parent {
     }
   }
 
+  // The traffic ring: resident size after 100 000 frames with the monitor closed, and after
+  // 100 000 more with it open, against the size after start-up.
+  void Ring() {
+    const std::vector<Values> runs = Run("ring", o_.runs, false);
+    if (runs.empty()) return;
+    Figure("ring_growth_closed_mb",
+           MedianOf(runs, [](const Values &v) { return (v.at("rss_ring_closed_kb") - v.at("rss_ring_start_kb")) / 1024; }),
+           "MB");
+    Figure("ring_growth_open_mb",
+           MedianOf(runs, [](const Values &v) { return (v.at("rss_ring_open_kb") - v.at("rss_ring_start_kb")) / 1024; }),
+           "MB");
+  }
+
   // rq735ctl against simulators: save of one module; apply of a file in which every setting
   // differs, on a fresh simulator each time; and that apply on 4 and 8 simulators at once.
   void Ctl() {
@@ -366,6 +379,7 @@ int main(int argc, char **argv) {
   if (parent.Wanted("throughput")) parent.Throughput();
   if (parent.Wanted("latency")) parent.Latency();
   if (parent.Wanted("idle") || parent.Wanted("memory")) parent.IdleAndMemory(parent.Wanted("idle"), parent.Wanted("memory"));
+  if (parent.Wanted("ring")) parent.Ring();
   if (parent.Wanted("ctl")) parent.Ctl();
   return 0;
 }

@@ -9,23 +9,28 @@ TrafficModel::TrafficModel(LineLog &log, QObject *parent) : QAbstractTableModel(
   Reload();
 }
 
+namespace {
+
+const uint8_t *Bytes(const LineRecord &record) { return reinterpret_cast<const uint8_t *>(record.bytes.constData()); }
+size_t Count(const LineRecord &record) { return static_cast<size_t>(record.bytes.size()); }
+
+// The hexadecimal pairs (`second` false) or the text form (true) of a record's bytes.
+QString HexOrText(const LineRecord &record, bool text) {
+  const std::string both = BytesAndText(Bytes(record), Count(record));
+  const size_t split = both.find("  ");
+  if (split == std::string::npos) return text ? QString() : QString::fromStdString(both);
+  return QString::fromStdString(text ? both.substr(split + 2) : both.substr(0, split));
+}
+
+}  // namespace
+
 TrafficModel::Row TrafficModel::MakeRow(const LineRecord &record) {
   Row row;
   row.record = record;
-  const auto *bytes = reinterpret_cast<const uint8_t *>(record.bytes.constData());
-  const size_t count = static_cast<size_t>(record.bytes.size());
-  const std::string both = BytesAndText(bytes, count);
-  const size_t split = both.find("  ");
-  row.hex = QString::fromStdString(both.substr(0, split));
-  row.text = QString::fromStdString(split == std::string::npos ? "" : both.substr(split + 2));
-  QString decoded;
-  for (const DecodedFrame &f : DecodeLine(bytes, count, record.direction)) {
-    if (!decoded.isEmpty()) decoded += QStringLiteral(" | ");
-    decoded += QString::fromStdString(f.text);
+  for (const DecodedFrame &f : DecodeLine(Bytes(record), Count(record), record.direction)) {
     row.flawed = row.flawed || f.flawed;
     row.dialects |= 1 << static_cast<int>(f.dialect);
   }
-  row.decoded = decoded;
   return row;
 }
 
@@ -74,9 +79,10 @@ QVariant TrafficModel::data(const QModelIndex &index, int role) const {
     case Time: return row.record.ms;
     case Direction: return row.record.direction == LineDirection::Sent ? QStringLiteral("out") : QStringLiteral("in");
     case Length: return row.record.bytes.size();
-    case Hex: return row.hex;
-    case Text: return row.text;
-    case Decoded: return row.decoded;
+    case Hex: return HexOrText(row.record, false);
+    case Text: return HexOrText(row.record, true);
+    case Decoded:
+      return QString::fromStdString(DecodeLineText(Bytes(row.record), Count(row.record), row.record.direction));
     default: return {};
   }
 }

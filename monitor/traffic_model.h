@@ -33,9 +33,9 @@ class TrafficModel : public QAbstractTableModel {
   QString RowsAsText(const std::vector<int> &rows, bool csv) const;
 
  private:
+  // The texts of a row are made when shown: 10 000 rows of them would be megabytes.
   struct Row {
     LineRecord record;
-    QString hex, text, decoded;
     bool flawed = false;
     int dialects = 0;
   };
