@@ -75,6 +75,7 @@ MonitorWindow::MonitorWindow(TForm1 &form) : QWidget(nullptr, Qt::Window), form_
   table_->setModel(filter_);
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   table_->verticalHeader()->setVisible(false);
+  table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);  // one line a frame
   table_->horizontalHeader()->setStretchLastSection(true);
   table_->setWordWrap(false);
   table_->setColumnWidth(TrafficModel::Time, 80);
@@ -128,6 +129,7 @@ MonitorWindow::MonitorWindow(TForm1 &form) : QWidget(nullptr, Qt::Window), form_
   trendLayout->addWidget(trend_);
   tabs->addTab(trendPage, tr("Trend"));
 
+  connect(&form_.Traffic(), &LineLog::SampleAdded, this, [this] { ++samplesSeen_; });
   pollTimer_ = new QTimer(this);
   connect(pollTimer_, &QTimer::timeout, this, &MonitorWindow::Poll);
   connect(poll_, &QCheckBox::toggled, this, [this](bool on) { SetPolling(on, pollSeconds_->value()); });
@@ -168,6 +170,7 @@ void MonitorWindow::SetPolling(bool on, int seconds) {
   pollSeconds_->setValue(seconds);
   if (poll_->isChecked() != on) poll_->setChecked(on);  // comes back here through toggled
   if (on) {
+    if (!pollTimer_->isActive()) turnOut_ = false;
     pollTimer_->start(seconds * 1000);
   } else {
     pollTimer_->stop();
@@ -183,5 +186,13 @@ void MonitorWindow::Poll() {
   }
   // Another request waits for its reply (or for its parse): this turn is skipped.
   if (form_.Timer3.Enabled() || form_.Timer2.Enabled()) return;
+  // A message box waits for the user: no turn goes out, so boxes do not pile up behind it.
+  if (QApplication::activeModalWidget()) return;
+  if (turnOut_ && samplesSeen_ == samplesAtTurn_) {
+    SetPolling(false, pollSeconds_->value());  // the last turn had no answer
+    return;
+  }
+  samplesAtTurn_ = samplesSeen_;
+  turnOut_ = true;
   RunHandler([this] { form_.Button16Click(); });
 }

@@ -28,7 +28,9 @@ class MonitorWindow : public QWidget {
   QString SelectedText() const;
   bool SaveText(const QString &path, bool csv) const;
 
-  // "Poll every N s": command 3 through the window's request cycle, when no other request waits.
+  // "Poll every N s": command 3 through the window's request cycle, when no other request waits and
+  // no message waits for the user. A turn left unanswered ends polling: its timeout message is shown
+  // once, not every N seconds.
   void SetPolling(bool on, int seconds);
   bool Polling() const;
 
@@ -44,4 +46,7 @@ class MonitorWindow : public QWidget {
   QCheckBox *poll_;
   QSpinBox *pollSeconds_;
   QTimer *pollTimer_;
+  size_t samplesSeen_ = 0;      // command 3 replies parsed since the window opened
+  size_t samplesAtTurn_ = 0;    // ... when the last poll went out
+  bool turnOut_ = false;        // a poll went out since polling started
 };

@@ -134,7 +134,7 @@ TEST(Monitor, RowsSinceStartDecodeEveryDialectAndFlagWhatIsWrong) {
   EXPECT_EQ(model.rowCount(), 0);
 }
 
-TEST(Monitor, TrendTakesEveryReplyAndPollingWaitsForOtherRequestsAndEndsWithThePort) {
+TEST(Monitor, TrendTakesEveryReplyAndPollingWaitsForOtherRequestsAndEndsUnansweredOrWithThePort) {
   Monitored m;
   MonitorWindow &monitor = m.Monitor();
   TrendChart &trend = monitor.Trend();
@@ -154,7 +154,7 @@ TEST(Monitor, TrendTakesEveryReplyAndPollingWaitsForOtherRequestsAndEndsWithTheP
 
   // Polling sends command 3 through the window's request cycle.
   m.peer->Drain();
-  monitor.SetPolling(true, 2);
+  monitor.SetPolling(true, 1);
   Bytes polled = ReadWhileRunning(*m.peer, 3000, 16);
   ASSERT_EQ(polled.size(), 16u);
   EXPECT_EQ(polled[polled.size() - 3], 0x03) << "command 3";
@@ -164,7 +164,15 @@ TEST(Monitor, TrendTakesEveryReplyAndPollingWaitsForOtherRequestsAndEndsWithTheP
   // While the system parameter query waits for its answer, no poll goes out.
   EXPECT_EQ(m.Exchange("Button23", {}), (Bytes{'Q', 'Q', 'Q', '#', 'Q', 'X', '#'}));
   EXPECT_TRUE(ReadWhileRunning(*m.peer, 2500, 1).empty());
+  // The query times out, polling goes on, and a turn the instrument leaves unanswered ends it: its
+  // timeout is told once, not at every turn.
+  m.catcher.Clear();
+  EXPECT_TRUE(WaitUntil([&] { return !monitor.Polling(); }, 12000));
+  std::vector<QString> told;
+  for (const Message &message : m.catcher.Messages()) told.push_back(message.text);
+  EXPECT_EQ(told, (std::vector<QString>{"Parameter query timeout!", "!"}));
   // The port closes: polling ends.
+  monitor.SetPolling(true, 1);
   Click(m.form.get(), "Button1");
   EXPECT_TRUE(WaitUntil([&] { return !monitor.Polling(); }, 3000));
 }
