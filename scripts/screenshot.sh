@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the program if needed, runs it on a virtual X display and saves pictures of its window:
-# docs/screenshot.png (the first page) and docs/screenshot-<page>.png for the other two form pages.
+# docs/screenshot.png (the first page) and docs/screenshot-<page>.png for the other two form pages,
+# then opens a simulated module and saves both pages of the monitor window
+# (docs/screenshot-monitor-traffic.png, docs/screenshot-monitor-trend.png).
 # Installs the X tools it uses (Xvfb, xauth, ImageMagick's import, xdotool) when they are missing.
 set -euo pipefail
 
@@ -28,16 +30,20 @@ if [ $on_display = 0 ]; then
   if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$build" -G "Unix Makefiles" >/dev/null
   fi
-  cmake --build "$build" --target rq735 -j2 >/dev/null
+  cmake --build "$build" --target rq735 rq735-sim -j2 >/dev/null
   mkdir -p "$docs"
 fi
 
 # The part that runs on the virtual display.
 shoot() {
-  local program=$1 docs=$2
+  local program=$1 sim_program=$2 docs=$3
+
+  sim_out=$(mktemp)  # global: the EXIT trap removes it
+  "$sim_program" --quiet --no-publish >"$sim_out" &
+  sim_pid=$!
   LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb "$program" &
   app_pid=$!
-  trap 'kill "$app_pid" 2>/dev/null || true' EXIT
+  trap 'kill "$app_pid" "$sim_pid" 2>/dev/null || true; rm -f "$sim_out"' EXIT
 
   local id
   id=$(timeout 20 xdotool search --sync --onlyvisible --name '^RQ735$' | head -n 1)
@@ -56,12 +62,53 @@ shoot() {
     /usr/bin/import -silent -window "$id" "png:$docs/${names[$i]}.png"
     echo "saved $docs/${names[$i]}.png"
   done
-  kill "$app_pid"
-  wait "$app_pid" 2>/dev/null || true
+
+  # Open the simulated module on the first page (the window's geometry is fixed): its port goes
+  # into "Serial Port:", then "Open" and "Communication Query".
+  local port
+  for _ in $(seq 50); do
+    port=$(sed -n 's/^rq735-sim: //p' "$sim_out")
+    [ -n "$port" ] && break
+    sleep 0.1
+  done
+  xdotool mousemove --window "$id" "${tabs[0]}" 72 click 1
+  xdotool mousemove --window "$id" 560 124 click 1 key --clearmodifiers ctrl+a
+  xdotool type --delay 20 "$port"
+  xdotool mousemove --window "$id" 510 212 click 1
+  sleep 0.5
+  xdotool mousemove --window "$id" 630 212 click 1
+  sleep 1
+  # The instrument's identity ("HART Device Parameter Query"), which command 3 is addressed with.
+  xdotool mousemove --window "$id" "${tabs[1]}" 72 click 1
+  sleep 0.5
+  xdotool mousemove --window "$id" 259 315 click 1
+  sleep 1
+  xdotool key --window "$id" --clearmodifiers ctrl+m
+
+  local monitor
+  monitor=$(timeout 20 xdotool search --sync --onlyvisible --name '^RQ735 Monitor$' | head -n 1)
+  if [ -z "$monitor" ]; then
+    echo "screenshot: the monitor window did not appear" >&2
+    return 1
+  fi
+  # The trend page, polling every second for a while, then the traffic that polling made.
+  xdotool mousemove --window "$monitor" 100 22 click 1
+  sleep 0.5
+  xdotool mousemove --window "$monitor" 40 52 click 1
+  sleep 12
+  /usr/bin/import -silent -window "$monitor" "png:$docs/screenshot-monitor-trend.png"
+  echo "saved $docs/screenshot-monitor-trend.png"
+  xdotool mousemove --window "$monitor" 40 22 click 1
+  sleep 0.5
+  /usr/bin/import -silent -window "$monitor" "png:$docs/screenshot-monitor-traffic.png"
+  echo "saved $docs/screenshot-monitor-traffic.png"
+
+  kill "$app_pid" "$sim_pid"
+  wait "$app_pid" "$sim_pid" 2>/dev/null || true
 }
 
 if [ $on_display = 1 ]; then
-  shoot "$build/rq735" "$docs"
+  shoot "$build/rq735" "$build/rq735-sim" "$docs"
 else
   xvfb-run --auto-servernum --server-args="-screen 0 1600x1000x24" "$0" --on-display
 fi
