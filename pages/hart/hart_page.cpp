@@ -8,6 +8,7 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <cmath>
 
 #include "app/frame_writer.h"
 #include "app/list_positions.h"
@@ -149,7 +150,8 @@ void TForm1::ParseDynamicVariableReply() {
     copies[v]->setText(values[v]->text());
     SetItemIndex(units[v], UnitPosition(variable.unitCode));
     const auto &b = variable.value;
-    if (b[0] != 0x7F) sample.values[v] = FloatFromBytes(b[0], b[1], b[2], b[3]);  // else a gap in the trend
+    const float value = FloatFromBytes(b[0], b[1], b[2], b[3]);
+    if (b[0] != 0x7F && std::isfinite(value)) sample.values[v] = value;  // else a gap in the trend
     sample.units[v] = QString::fromUtf8(UnitName(UnitPosition(variable.unitCode)));
   }
   traffic_->AddSample(std::move(sample));

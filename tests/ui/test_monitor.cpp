@@ -141,10 +141,12 @@ TEST(Monitor, TrendTakesEveryReplyAndPollingWaitsForOtherRequestsAndEndsUnanswer
   m.Exchange("Button16", Variables(0x42));
   m.Exchange("Button16", Variables(0x7F));  // variable 3 is not a number: a gap
   m.Exchange("Button16", Variables(0x42));
-  EXPECT_EQ(trend.PointCount(0), 3);
+  m.Exchange("Button16", Variables(0xFF));  // FF CA A6 66: not a number either
+  m.Exchange("Button16", Variables(0x42));
+  EXPECT_EQ(trend.PointCount(0), 5);
   EXPECT_EQ(trend.SegmentCount(0), 1);
-  EXPECT_EQ(trend.PointCount(2), 2);
-  EXPECT_EQ(trend.SegmentCount(2), 2) << "the line breaks where the value was not a number";
+  EXPECT_EQ(trend.PointCount(2), 3);
+  EXPECT_EQ(trend.SegmentCount(2), 3) << "the line breaks where the value was not a number";
   QTemporaryDir dir;
   ASSERT_TRUE(trend.SaveCsv(dir.filePath("trend.csv")));
   QFile csv(dir.filePath("trend.csv"));
@@ -159,7 +161,7 @@ TEST(Monitor, TrendTakesEveryReplyAndPollingWaitsForOtherRequestsAndEndsUnanswer
   ASSERT_EQ(polled.size(), 16u);
   EXPECT_EQ(polled[polled.size() - 3], 0x03) << "command 3";
   m.peer->Write(Variables(0x42));
-  EXPECT_TRUE(WaitUntil([&] { return trend.PointCount(0) == 4; }, 3000));
+  EXPECT_TRUE(WaitUntil([&] { return trend.PointCount(0) == 6; }, 3000));
 
   // While the system parameter query waits for its answer, no poll goes out.
   EXPECT_EQ(m.Exchange("Button23", {}), (Bytes{'Q', 'Q', 'Q', '#', 'Q', 'X', '#'}));
