@@ -257,6 +257,7 @@ class Session {
       if (!reply) return Fail(kModuleFailed, kHartNeedsTransparent);
       Say(BytesAndText(reply->data(), reply->size()));
       Summary(result_.lines.back());
+      Say(DecodeLineText(reply->data(), reply->size(), LineDirection::Received));
       Json()["answer"] = QString::fromStdString(BytesToHexPairs(reply->data(), reply->size()));
       return;
     }

@@ -175,6 +175,11 @@ TEST(Ctl, FourPortsAtOnceAndTheOtherDialects) {
   const CtlRun vars = Ctl({"--port", port, "--json", "hart", "vars"});
   EXPECT_EQ(vars.status, 0);
   EXPECT_EQ(vars.Json().value("variables").toArray().size(), 4) << vars.out.toStdString();
+  const CtlRun raw = Ctl({"--port", port, "hart", "raw", "02 80 00 00"});  // command 0 at polling address 0
+  EXPECT_EQ(raw.status, 0) << raw.err.toStdString();
+  EXPECT_TRUE(raw.out.contains("HART reply") && raw.out.contains("command 0 (read unique identifier)") &&
+              raw.out.contains("ok"))
+      << "the answer is decoded: " << raw.out.toStdString();
   const CtlRun read = Ctl({"--port", port, "--trace", "modbus", "read"});
   EXPECT_EQ(read.status, 0) << read.err.toStdString();
   EXPECT_TRUE(read.out.contains("current = ")) << read.out.toStdString();
