@@ -39,7 +39,6 @@ class TForm1 : public QMainWindow {
   static constexpr int kReplyStart = 512;
   static constexpr int kReplyRoom = kCommBufferSize - kReplyStart;  // 404
   static constexpr int kWorkingCopySize = 1024;
-  static constexpr int kReplyTextMax = 255;
   static constexpr int kSettingTimeoutMs = 3000;
   static constexpr int kReceivePauseMs = 300;
 
@@ -47,7 +46,7 @@ class TForm1 : public QMainWindow {
   uint8_t CommBuffer[kCommBufferSize] = {};
   int32_t PendingReply = Pending::Nothing;  // a Pending::Code
   int32_t TimeoutKind = Timeout::Silent;    // a Timeout::Kind
-  QByteArray ReplyText;  // the last delivery, one character per byte, at most 255
+  QByteArray ReplyText;  // the last delivery, one character per byte, at most kReplyTextMax
   int ReplyHeld = 0;     // how many bytes of the last delivery the receive copy holds, at most 404
   uint8_t PortOpen = 0;
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "app/main_window.h"
+#include "protocol/config_frame.h"
 #include "protocol/hex.h"
 #include "ui_main_window.h"
 

@@ -6,12 +6,14 @@ set(RQ735_PROTOCOL_SOURCES
   protocol/config_frame.cpp protocol/config_frame.h
   protocol/crc16.cpp protocol/crc16.h
   protocol/hart.cpp protocol/hart.h
+  protocol/hart_codes.cpp protocol/hart_codes.h
   protocol/hart_reply.cpp protocol/hart_reply.h
   protocol/hex.cpp protocol/hex.h
   protocol/ieee754_text.cpp protocol/ieee754_text.h
   protocol/int_text.cpp protocol/int_text.h
   protocol/key_filter.cpp protocol/key_filter.h
   protocol/line_decoder.cpp protocol/line_decoder.h
+  protocol/modbus_codes.cpp protocol/modbus_codes.h
   protocol/modbus_reply.cpp protocol/modbus_reply.h
   protocol/modbus_rtu.cpp protocol/modbus_rtu.h
   protocol/module_frames.cpp protocol/module_frames.h
@@ -63,7 +65,7 @@ set(RQ735_CTL_SOURCES
 # The simulated module, without its main().
 set(RQ735_SIM_SOURCES
   sim/hart_instrument.cpp sim/hart_instrument.h
-  sim/modbus_rtu.cpp sim/modbus_rtu.h
+  sim/modbus_slave.cpp sim/modbus_slave.h
   sim/module.cpp sim/module.h)
 
 # Gives each listed path its place under RQ735_ROOT.

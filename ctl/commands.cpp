@@ -14,6 +14,7 @@
 #include "protocol/hex.h"
 #include "protocol/line_decoder.h"
 #include "protocol/int_text.h"
+#include "protocol/modbus_codes.h"
 #include "protocol/modbus_rtu.h"
 #include "protocol/module_frames.h"
 #include "protocol/number_format.h"
@@ -92,7 +93,7 @@ class Session {
       Fail(kModuleFailed, std::string("the answer to the ") + what + " is not one: " + BytesAndText(reply->data(), reply->size()));
       return std::nullopt;
     }
-    return text.substr(0, 255);  // what the window's parsers see too
+    return text.substr(0, static_cast<size_t>(kReplyTextMax));  // what the window's parsers see too
   }
 
   std::optional<Settings> ReadSettings() {
@@ -242,9 +243,10 @@ class Session {
   }
 
   std::optional<IdentityReply> QueryIdentity() {
-    const auto reply = line_->Exchange(HartShortFrame(kHartPreambles, kMasterFlag,
-                                                      static_cast<uint8_t>(inv_.pollingAddress), 0x00));
-    const auto identity = reply ? ReadIdentityReply(reply->data(), std::min<int>(static_cast<int>(reply->size()), 255),
+    const auto reply = line_->Exchange(HartShortFrame(kHartPreambles, hart::kPrimaryMaster,
+                                                      static_cast<uint8_t>(inv_.pollingAddress),
+                                                      hart::kReadUniqueIdentifier));
+    const auto identity = reply ? ReadIdentityReply(reply->data(), std::min<int>(static_cast<int>(reply->size()), kReplyTextMax),
                                                     static_cast<int>(reply->size()))
                                 : std::nullopt;
     if (!identity) Fail(kModuleFailed, kHartNeedsTransparent);
@@ -276,8 +278,8 @@ class Session {
       Json()["device_id"] = static_cast<qint64>(deviceId);
       Summary("device_id " + std::to_string(deviceId));
     } else if (inv_.action == "vars") {
-      const auto reply = line_->Exchange(HartLongFrame(kHartPreambles, kMasterFlag, id, 0x03));
-      const auto variables = reply ? ReadDynamicVariables(reply->data(), std::min<int>(static_cast<int>(reply->size()), 255),
+      const auto reply = line_->Exchange(HartLongFrame(kHartPreambles, hart::kPrimaryMaster, id, hart::kReadDynamicVariables));
+      const auto variables = reply ? ReadDynamicVariables(reply->data(), std::min<int>(static_cast<int>(reply->size()), kReplyTextMax),
                                                           static_cast<int>(reply->size()))
                                    : std::nullopt;
       if (!variables) return Fail(kModuleFailed, "no answer to HART command 3");
@@ -295,8 +297,8 @@ class Session {
       Summary(std::to_string(variables->size()) + " variables");
     } else {  // address
       const auto reply = line_->Exchange(
-          HartLongFrame(kHartPreambles, kMasterFlag, id, 0x06, {static_cast<uint8_t>(inv_.number)}));
-      if (!reply || !FindHartReply(reply->data(), static_cast<int>(reply->size()), static_cast<int>(reply->size()), 0x86))
+          HartLongFrame(kHartPreambles, hart::kPrimaryMaster, id, hart::kWritePollingAddress, {static_cast<uint8_t>(inv_.number)}));
+      if (!reply || !FindHartReply(reply->data(), static_cast<int>(reply->size()), static_cast<int>(reply->size()), hart::kLongReply))
         return Fail(kModuleFailed, "no answer to HART command 6");
       Say("polling address set to " + std::to_string(inv_.number));
       Summary(result_.lines.back());
@@ -315,7 +317,7 @@ class Session {
     if (slave < 0) {
       const auto held = settings->find("slave_address");
       const auto address = held == settings->end() ? std::nullopt : TryTextToInt(held->second);
-      if (!address || *address < 0 || *address > 247)
+      if (!address || *address < 0 || *address > modbus::kMaxSlaveAddress)
         return Fail(kModuleFailed, "the module's slave address is not a MODBUS address; give --slave");
       slave = *address;
     }
@@ -347,7 +349,7 @@ class Session {
     if (!answer.problem.empty()) return Fail(kModuleFailed, "MODBUS answer: " + answer.problem);
     if (answer.exception) {
       return Fail(kModuleFailed, "MODBUS exception " + std::to_string(answer.exceptionCode) + " (" +
-                                     ExceptionName(answer.exceptionCode) + ")");
+                                     modbus::ExceptionName(answer.exceptionCode) + ")");
     }
     QJsonArray registers, values;
     for (size_t i = 0; i < answer.registers.size(); ++i) {

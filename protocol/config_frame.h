@@ -31,6 +31,10 @@ std::string PaddedDecimal(int64_t value, int width);
 // The same for a value taken as unsigned 32-bit: -1 gives "4294967295".
 std::string PaddedDecimalUnsigned(int32_t value, int width);
 
+// The parsers of the module's and the instrument's replies look at no more than the first 255
+// characters of a delivery (what the window keeps as its reply text).
+constexpr int kReplyTextMax = 255;
+
 // First position in `reply` where `pattern` stands, or nothing. Where `wildcard` is not '\0',
 // that character in the pattern matches any character of the reply.
 std::optional<size_t> FindReplyKey(std::string_view reply, std::string_view pattern, char wildcard = '\0');

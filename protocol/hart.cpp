@@ -9,7 +9,7 @@ int UpperHexDigit(char c) {
 }
 
 std::vector<uint8_t> Frame(int preambles, std::vector<uint8_t> body) {
-  std::vector<uint8_t> out(static_cast<size_t>(preambles > 0 ? preambles : 0), 0xFF);
+  std::vector<uint8_t> out(static_cast<size_t>(preambles > 0 ? preambles : 0), hart::kPreamble);
   out.insert(out.end(), body.begin(), body.end());
   out.push_back(HartChecksum(body.data(), body.size()));
   return out;
@@ -52,7 +52,7 @@ uint8_t HartChecksum(const uint8_t *bytes, size_t count) {
 
 std::vector<uint8_t> HartShortFrame(int preambles, uint8_t masterFlag, uint8_t pollingAddress, uint8_t command,
                                     const std::vector<uint8_t> &data) {
-  std::vector<uint8_t> body{0x02, static_cast<uint8_t>(masterFlag + pollingAddress), command,
+  std::vector<uint8_t> body{hart::kShortRequest, static_cast<uint8_t>(masterFlag + pollingAddress), command,
                             static_cast<uint8_t>(data.size())};
   body.insert(body.end(), data.begin(), data.end());
   return Frame(preambles, std::move(body));
@@ -60,10 +60,10 @@ std::vector<uint8_t> HartShortFrame(int preambles, uint8_t masterFlag, uint8_t p
 
 std::vector<uint8_t> HartLongFrame(int preambles, uint8_t masterFlag, const HartIdentity &id, uint8_t command,
                                    const std::vector<uint8_t> &data) {
-  std::vector<uint8_t> body{0x82,          static_cast<uint8_t>(masterFlag | id.manufacturer),
-                            id.deviceType, id.deviceId[0],
-                            id.deviceId[1], id.deviceId[2],
-                            command,       static_cast<uint8_t>(data.size())};
+  std::vector<uint8_t> body{hart::kLongRequest, static_cast<uint8_t>(masterFlag | id.manufacturer),
+                            id.deviceType,      id.deviceId[0],
+                            id.deviceId[1],     id.deviceId[2],
+                            command,            static_cast<uint8_t>(data.size())};
   body.insert(body.end(), data.begin(), data.end());
   return Frame(preambles, std::move(body));
 }

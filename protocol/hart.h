@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/hart_codes.h"
+
 // Longitudinal parity: XOR of the bytes.
 uint8_t HartChecksum(const uint8_t *bytes, size_t count);
 
@@ -18,10 +20,8 @@ struct HartIdentity {
   std::array<uint8_t, 3> deviceId{};  // most significant first
 };
 
-constexpr uint8_t kMasterFlag = 0x80;
-
 // Preambles, delimiter, address, command, byte count, data, checksum over delimiter..data.
-// `preambles` is the number of 0xFF bytes.
+// `preambles` is the number of preamble bytes; `masterFlag` is hart::kPrimaryMaster or 0.
 std::vector<uint8_t> HartShortFrame(int preambles, uint8_t masterFlag, uint8_t pollingAddress, uint8_t command,
                                     const std::vector<uint8_t> &data = {});
 std::vector<uint8_t> HartLongFrame(int preambles, uint8_t masterFlag, const HartIdentity &id, uint8_t command,

@@ -17,12 +17,12 @@ constexpr int kVariableStride = 5;
 std::optional<int> FindHartReply(const uint8_t *reply, int searchLength, int held, uint8_t delimiter) {
   const int length = std::min(searchLength, held);
   for (int i = 0; i + 5 <= length; ++i)
-    if (reply[i] == 0xFF && reply[i + 1] == delimiter) return i;
+    if (reply[i] == hart::kPreamble && reply[i + 1] == delimiter) return i;
   return std::nullopt;
 }
 
 std::optional<IdentityReply> ReadIdentityReply(const uint8_t *reply, int searchLength, int held) {
-  const auto i = FindHartReply(reply, searchLength, held, 0x06);
+  const auto i = FindHartReply(reply, searchLength, held, hart::kShortReply);
   // Only bytes of this delivery count: one that ends before the device identifier is no answer.
   if (!i || *i + kIdentityLastByte >= held) return std::nullopt;
   const uint8_t *r = reply + *i;
@@ -33,7 +33,7 @@ std::optional<IdentityReply> ReadIdentityReply(const uint8_t *reply, int searchL
 }
 
 std::optional<std::vector<DynamicVariable>> ReadDynamicVariables(const uint8_t *reply, int searchLength, int held) {
-  const auto i = FindHartReply(reply, searchLength, held, 0x86);
+  const auto i = FindHartReply(reply, searchLength, held, hart::kLongReply);
   if (!i || *i + kByteCount >= held) return std::nullopt;
   const int byteCount = reply[*i + kByteCount];
   // Variable 1 always; variable k + 2 for each k with 5k < byteCount - 11.
@@ -53,6 +53,6 @@ std::optional<std::vector<DynamicVariable>> ReadDynamicVariables(const uint8_t *
 }
 
 std::string DynamicValueText(const std::array<uint8_t, 4> &value, std::string_view decimalPoint) {
-  if (value[0] == 0x7F) return "00000000";
+  if (value[0] == hart::kNotANumberFirstByte) return "00000000";
   return CutTo(FormatGeneral(FloatFromBytes(value[0], value[1], value[2], value[3]), decimalPoint), 9);
 }

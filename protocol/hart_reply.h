@@ -1,7 +1,7 @@
 // The instrument's answers to HART commands 0 and 3 as they come from the module: found in a
 // delivery by the last preamble byte and the delimiter, their fields read at their standard
 // distances. `reply` holds `held` bytes of the delivery; the search looks at its first
-// `searchLength` bytes (the window's ReplyText, at most 255) and never at more than `held`.
+// `searchLength` bytes (at most kReplyTextMax, as the window's ReplyText) and never at more than `held`.
 #pragma once
 
 #include <array>
@@ -13,11 +13,11 @@
 
 #include "protocol/hart.h"
 
-// The first i, 0 <= i <= searchLength - 5, with reply bytes i and i + 1 equal to 0xFF and
+// The first i, 0 <= i <= searchLength - 5, with reply bytes i and i + 1 equal to the preamble and
 // `delimiter`; nothing when there is none.
 std::optional<int> FindHartReply(const uint8_t *reply, int searchLength, int held, uint8_t delimiter);
 
-// Command 0 (delimiter 0x06). Nothing when no reply is found or the delivery ends before the
+// Command 0 (a short-frame reply). Nothing when no reply is found or the delivery ends before the
 // device identifier.
 struct IdentityReply {
   HartIdentity identity;
@@ -25,7 +25,7 @@ struct IdentityReply {
 };
 std::optional<IdentityReply> ReadIdentityReply(const uint8_t *reply, int searchLength, int held);
 
-// Command 3 (delimiter 0x86): variable 1 always, variables 2 to 4 as the byte count says, and of
+// Command 3 (a long-frame reply): variable 1 always, variables 2 to 4 as the byte count says, and of
 // those only the ones received whole. Nothing when no reply is found or its byte count is missing.
 struct DynamicVariable {
   uint8_t unitCode = 0;
@@ -33,6 +33,6 @@ struct DynamicVariable {
 };
 std::optional<std::vector<DynamicVariable>> ReadDynamicVariables(const uint8_t *reply, int searchLength, int held);
 
-// A variable's value as the window shows it: "00000000" when the first byte is 0x7F (HART's
-// not-a-number and everything above), otherwise the general number format cut to 9 characters.
+// A variable's value as the window shows it: "00000000" when the first byte marks HART's
+// not-a-number (or anything above), otherwise the general number format cut to 9 characters.
 std::string DynamicValueText(const std::array<uint8_t, 4> &value, std::string_view decimalPoint = ".");

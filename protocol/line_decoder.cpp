@@ -6,6 +6,8 @@
 
 #include "protocol/crc16.h"
 #include "protocol/hart.h"
+#include "protocol/hart_codes.h"
+#include "protocol/modbus_codes.h"
 #include "protocol/modbus_rtu.h"
 #include "protocol/number_format.h"
 
@@ -149,14 +151,16 @@ size_t ModuleFrameLength(const uint8_t *b, size_t n, LineDirection direction) {
 // a master's request going out, an answer or a burst coming in.
 size_t HartFrameLength(const uint8_t *b, size_t n, LineDirection direction, size_t *preambles) {
   size_t p = 0;
-  while (p < n && b[p] == 0xFF) ++p;
+  while (p < n && b[p] == hart::kPreamble) ++p;
   // An instrument always sends preambles; only a request typed by hand may have none.
   if (p + 1 > n || (direction == LineDirection::Received && p < 2)) return 0;
   const uint8_t delimiter = b[p];
-  const uint8_t type = delimiter & 0x07;
+  const uint8_t type = delimiter & hart::kFrameTypeMask;
   const bool sent = direction == LineDirection::Sent;
-  if ((delimiter & 0x78) != 0 || (sent ? type != 2 : type != 1 && type != 6)) return 0;
-  const size_t address = (delimiter & 0x80) ? 5 : 1;
+  if ((delimiter & hart::kDelimiterReservedMask) != 0 ||
+      (sent ? type != hart::kRequestFrame : type != hart::kBurstFrame && type != hart::kReplyFrame))
+    return 0;
+  const size_t address = (delimiter & hart::kLongAddressFrame) ? hart::kLongAddressLength : hart::kShortAddressLength;
   const size_t countAt = p + 1 + address + 1;
   if (countAt >= n) return 0;
   const size_t total = countAt + 1 + b[countAt] + 1;
@@ -167,20 +171,11 @@ size_t HartFrameLength(const uint8_t *b, size_t n, LineDirection direction, size
 
 std::string DeviceStatus(uint8_t status) {
   if (status == 0) return "device status 00";
-  const char *names[] = {"PV out of limits", "non-PV out of limits", "loop current saturated", "loop current fixed",
-                         "more status available", "cold start", "configuration changed", "device malfunction"};
-  std::string out = "device status " + Hex(status) + " (";
-  bool first = true;
-  for (int bit = 7; bit >= 0; --bit) {
-    if (!(status & (1 << bit))) continue;
-    out += (first ? "" : ", ") + std::string(names[bit]);
-    first = false;
-  }
-  return out + ")";
+  return "device status " + Hex(status) + " (" + hart::DeviceStatusText(status) + ")";
 }
 
 std::string Float(const uint8_t *v) {
-  return v[0] == 0x7F ? std::string("NaN") : FormatGeneral(FloatFromBytes(v[0], v[1], v[2], v[3]));
+  return v[0] == hart::kNotANumberFirstByte ? std::string("NaN") : FormatGeneral(FloatFromBytes(v[0], v[1], v[2], v[3]));
 }
 
 DecodedFrame HartFrame(const uint8_t *b, size_t length, size_t preambles) {
@@ -188,35 +183,35 @@ DecodedFrame HartFrame(const uint8_t *b, size_t length, size_t preambles) {
   f.dialect = Dialect::Hart;
   f.length = length;
   const uint8_t delimiter = b[preambles];
-  const uint8_t type = delimiter & 0x07;
-  const bool longFrame = delimiter & 0x80;
+  const uint8_t type = delimiter & hart::kFrameTypeMask;
+  const bool longFrame = delimiter & hart::kLongAddressFrame;
   const uint8_t *a = b + preambles + 1;
-  std::string t = type == 2 ? "HART request" : type == 6 ? "HART reply" : "HART burst";
+  std::string t = type == hart::kRequestFrame ? "HART request" : type == hart::kReplyFrame ? "HART reply" : "HART burst";
   t += ", " + std::to_string(preambles) + " preambles, " + (longFrame ? "long" : "short") + " frame, ";
-  t += (a[0] & 0x80) ? "primary master" : "secondary master";
+  t += (a[0] & hart::kPrimaryMaster) ? "primary master" : "secondary master";
   if (longFrame) {
     const uint32_t id = uint32_t{a[2]} << 16 | uint32_t{a[3]} << 8 | a[4];
-    t += ", manufacturer " + std::to_string(a[0] & 0x3F) + " type " + std::to_string(a[1]) + " id " + std::to_string(id);
+    t += ", manufacturer " + std::to_string(a[0] & hart::kAddressMask) + " type " + std::to_string(a[1]) + " id " + std::to_string(id);
   } else {
-    t += ", polling address " + std::to_string(a[0] & 0x3F);
+    t += ", polling address " + std::to_string(a[0] & hart::kAddressMask);
   }
-  const size_t commandAt = preambles + 1 + (longFrame ? 5 : 1);
+  const size_t commandAt = preambles + 1 + (longFrame ? hart::kLongAddressLength : hart::kShortAddressLength);
   const int command = b[commandAt];
   const size_t count = b[commandAt + 1];
   const uint8_t *data = b + commandAt + 2;
-  const char *name = HartCommandName(command);
+  const char *name = hart::CommandName(command);
   t += ", command " + std::to_string(command) + (*name ? std::string(" (") + name + ")" : std::string());
   t += ", " + std::to_string(count) + " data bytes";
   size_t dataAt = 0;
-  if (type != 2 && count >= 2) {
+  if (type != hart::kRequestFrame && count >= 2) {
     t += ", response code " + std::to_string(data[0]) + ", " + DeviceStatus(data[1]);
     dataAt = 2;
   }
-  const bool success = type == 6 && count >= 2 && data[0] == 0;
-  if (success && command == 0 && count >= 14)
+  const bool success = type == hart::kReplyFrame && count >= 2 && data[0] == hart::kSuccess;
+  if (success && command == hart::kReadUniqueIdentifier && count >= 14)
     t += ", manufacturer " + std::to_string(data[dataAt + 1]) + " type " + std::to_string(data[dataAt + 2]) + " id " +
          std::to_string(uint32_t{data[dataAt + 9]} << 16 | uint32_t{data[dataAt + 10]} << 8 | data[dataAt + 11]);
-  else if (success && command == 3 && count >= 11) {
+  else if (success && command == hart::kReadDynamicVariables && count >= 11) {
     t += ", current " + Float(data + 2) + " mA";
     for (size_t v = 0; dataAt + 4 + 5 * v + 5 <= count; ++v) {
       const uint8_t *var = data + 6 + 5 * v;
@@ -236,20 +231,6 @@ DecodedFrame HartFrame(const uint8_t *b, size_t length, size_t preambles) {
 // ------------------------------------------------------------------------------------------------
 // MODBUS RTU
 
-const char *ModbusFunctionName(uint8_t function) {
-  switch (function & 0x7F) {
-    case 1: return "read coils";
-    case 2: return "read discrete inputs";
-    case 3: return "read holding registers";
-    case 4: return "read input registers";
-    case 5: return "write single coil";
-    case 6: return "write single register";
-    case 15: return "write multiple coils";
-    case 16: return "write multiple registers";
-    default: return "";
-  }
-}
-
 bool CrcOk(const uint8_t *b, size_t length) {
   return length >= 4 && Crc16(b, length - 2).Value() == static_cast<uint16_t>(b[length - 2] | b[length - 1] << 8);
 }
@@ -257,11 +238,14 @@ bool CrcOk(const uint8_t *b, size_t length) {
 // The length of a MODBUS RTU frame at `b` whose CRC holds, or 0.
 size_t ModbusFrameLength(const uint8_t *b, size_t n, LineDirection direction) {
   if (n < 4 || b[1] == 0) return 0;
+  const uint8_t f = b[1];
   std::optional<size_t> length;
-  if (b[1] & 0x80) length = 5;
-  else if (direction == LineDirection::Sent) length = 8;
-  else if (b[1] >= 1 && b[1] <= 4 && n >= 3) length = 5 + size_t{b[2]};
-  else if (b[1] == 5 || b[1] == 6 || b[1] == 15 || b[1] == 16) length = 8;
+  if (f & modbus::kExceptionBit) length = modbus::kExceptionAnswerLength;
+  else if (direction == LineDirection::Sent) length = modbus::kRequestLength;
+  else if (f >= modbus::kReadCoils && f <= modbus::kReadInputRegisters && n >= 3) length = modbus::kReadAnswerOverhead + size_t{b[2]};
+  else if (f == modbus::kWriteSingleCoil || f == modbus::kWriteSingleRegister || f == modbus::kWriteMultipleCoils ||
+           f == modbus::kWriteMultipleRegisters)
+    length = modbus::kRequestLength;
   if (!length || *length > n) return 0;
   return CrcOk(b, *length) ? *length : 0;
 }
@@ -271,17 +255,18 @@ DecodedFrame ModbusFrame(const uint8_t *b, size_t length, LineDirection directio
   f.dialect = Dialect::Modbus;
   f.length = length;
   const uint8_t function = b[1];
-  const char *name = ModbusFunctionName(function);
+  const char *name = modbus::FunctionName(function);
   std::string t = std::string("MODBUS ") + (direction == LineDirection::Sent ? "request" : "answer") + ": slave " +
-                  std::to_string(b[0]) + ", function " + std::to_string(function & 0x7F) + (*name ? std::string(" (") + name + ")" : "");
-  if (function & 0x80) {
-    const char *exception = ExceptionName(b[2]);
+                  std::to_string(b[0]) + ", function " + std::to_string(function & ~modbus::kExceptionBit) + (*name ? std::string(" (") + name + ")" : "");
+  if (function & modbus::kExceptionBit) {
+    const char *exception = modbus::ExceptionName(b[2]);
     t += ", exception " + std::to_string(b[2]) + (*exception ? std::string(" (") + exception + ")" : "");
-  } else if (direction == LineDirection::Sent && length == 8) {
+  } else if (direction == LineDirection::Sent && length == modbus::kRequestLength) {
     t += ", start " + std::to_string(b[2] << 8 | b[3]) + ", count " + std::to_string(b[4] << 8 | b[5]);
-  } else if (length >= 5 && function >= 1 && function <= 4) {
+  } else if (length >= modbus::kReadAnswerOverhead && function >= modbus::kReadCoils &&
+             function <= modbus::kReadInputRegisters) {
     t += ", " + std::to_string(b[2]) + " bytes";
-    if (function >= 3) {
+    if (function >= modbus::kReadHoldingRegisters) {
       t += ", registers";
       for (size_t i = 3; i + 1 < length - 2; i += 2) t += " " + std::to_string(b[i] << 8 | b[i + 1]);
     }
@@ -300,50 +285,14 @@ DecodedFrame ModbusFrame(const uint8_t *b, size_t length, LineDirection directio
 // Bytes shaped like a whole MODBUS request or answer whose CRC does not hold: shown as a flawed
 // MODBUS frame rather than as noise.
 bool LooksLikeModbus(const uint8_t *b, size_t n, LineDirection direction) {
-  if (n < 5 || b[0] > 247) return false;
-  if (direction == LineDirection::Sent) return n == 8 && b[1] >= 1 && b[1] <= 16;
-  if (b[1] & 0x80) return n == 5;
-  return b[1] >= 1 && b[1] <= 4 && n == 5 + size_t{b[2]};
+  if (n < modbus::kExceptionAnswerLength || b[0] > modbus::kMaxSlaveAddress) return false;
+  if (direction == LineDirection::Sent)
+    return n == modbus::kRequestLength && b[1] >= modbus::kReadCoils && b[1] <= modbus::kWriteMultipleRegisters;
+  if (b[1] & modbus::kExceptionBit) return n == modbus::kExceptionAnswerLength;
+  return b[1] >= modbus::kReadCoils && b[1] <= modbus::kReadInputRegisters && n == modbus::kReadAnswerOverhead + size_t{b[2]};
 }
 
 }  // namespace
-
-const char *HartCommandName(int command) {
-  switch (command) {
-    case 0: return "read unique identifier";
-    case 1: return "read primary variable";
-    case 2: return "read loop current and percent of range";
-    case 3: return "read dynamic variables and loop current";
-    case 6: return "write polling address";
-    case 7: return "read loop configuration";
-    case 8: return "read dynamic variable classifications";
-    case 9: return "read device variables with status";
-    case 11: return "read unique identifier associated with tag";
-    case 12: return "read message";
-    case 13: return "read tag, descriptor, date";
-    case 14: return "read primary variable transducer information";
-    case 15: return "read device information";
-    case 16: return "read final assembly number";
-    case 17: return "write message";
-    case 18: return "write tag, descriptor, date";
-    case 19: return "write final assembly number";
-    case 20: return "read long tag";
-    case 21: return "read unique identifier associated with long tag";
-    case 22: return "write long tag";
-    case 33: return "read device variables";
-    case 34: return "write primary variable damping value";
-    case 35: return "write primary variable range values";
-    case 38: return "reset configuration changed flag";
-    case 40: return "enter/exit fixed current mode";
-    case 42: return "perform device reset";
-    case 44: return "write primary variable units";
-    case 45: return "trim loop current zero";
-    case 46: return "trim loop current gain";
-    case 48: return "read additional device status";
-    case 59: return "write number of response preambles";
-    default: return "";
-  }
-}
 
 const char *DialectName(Dialect dialect) {
   switch (dialect) {
@@ -379,7 +328,7 @@ std::vector<DecodedFrame> DecodeLine(const uint8_t *bytes, size_t count, LineDir
       f.length = length;
       f.text = direction == LineDirection::Sent ? text + ": " + ModuleRequest(text) : ModuleReply(text);
       if (StartsWith(text, "QQS#CAMD")) f.text = "QQS#CAMD...: " + ModuleRequest(text);
-    } else if (const size_t length = ModbusFrameLength(b, n, direction); length && b[0] != 0xFF) {
+    } else if (const size_t length = ModbusFrameLength(b, n, direction); length && b[0] != hart::kPreamble) {
       f = ModbusFrame(b, length, direction);
     } else if (const size_t length = HartFrameLength(b, n, direction, &preambles)) {
       f = HartFrame(b, length, preambles);

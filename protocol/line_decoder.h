@@ -34,7 +34,3 @@ std::string TraceText(const uint8_t *bytes, size_t count, LineDirection directio
 
 // The name of a dialect, as the monitor's filter shows it.
 const char *DialectName(Dialect dialect);
-
-// Names of HART commands: the universal ones and the common-practice ones this tool meets by
-// number; "" for others.
-const char *HartCommandName(int command);

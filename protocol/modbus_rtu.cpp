@@ -6,7 +6,7 @@
 
 std::vector<uint8_t> ReadHoldingRegistersRequest(uint8_t slave, uint16_t start, uint16_t count) {
   std::vector<uint8_t> frame = {slave,
-                                0x03,
+                                modbus::kReadHoldingRegisters,
                                 static_cast<uint8_t>(start >> 8),
                                 static_cast<uint8_t>(start & 0xFF),
                                 static_cast<uint8_t>(count >> 8),
@@ -19,7 +19,7 @@ std::vector<uint8_t> ReadHoldingRegistersRequest(uint8_t slave, uint16_t start, 
 
 RegistersAnswer ReadRegistersAnswer(const std::vector<uint8_t> &answer) {
   RegistersAnswer r;
-  if (answer.size() < 5) {
+  if (answer.size() < modbus::kExceptionAnswerLength) {
     r.problem = "too short for a MODBUS answer";
     return r;
   }
@@ -28,10 +28,10 @@ RegistersAnswer ReadRegistersAnswer(const std::vector<uint8_t> &answer) {
   const size_t body = answer.size() - 2;
   r.crcExpected = Crc16(answer.data(), body).Value();
   r.crcOk = r.crcExpected == static_cast<uint16_t>(answer[body] | answer[body + 1] << 8);
-  if (r.function & 0x80) {
+  if (r.function & modbus::kExceptionBit) {
     r.exception = true;
     r.exceptionCode = answer[2];
-    if (answer.size() != 5) r.problem = "an exception answer holds 5 bytes";
+    if (answer.size() != modbus::kExceptionAnswerLength) r.problem = "an exception answer holds 5 bytes";
     return r;
   }
   const size_t count = answer[2];
@@ -41,21 +41,6 @@ RegistersAnswer ReadRegistersAnswer(const std::vector<uint8_t> &answer) {
   }
   for (size_t i = 0; i < count; i += 2) r.registers.push_back(static_cast<uint16_t>(answer[3 + i] << 8 | answer[4 + i]));
   return r;
-}
-
-const char *ExceptionName(uint8_t code) {
-  switch (code) {
-    case 1: return "illegal function";
-    case 2: return "illegal data address";
-    case 3: return "illegal data value";
-    case 4: return "server device failure";
-    case 5: return "acknowledge";
-    case 6: return "server device busy";
-    case 8: return "memory parity error";
-    case 10: return "gateway path unavailable";
-    case 11: return "gateway target device failed to respond";
-    default: return "";
-  }
 }
 
 double RegisterPairValue(uint16_t first, uint16_t second, int format) {

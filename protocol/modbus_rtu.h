@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/modbus_codes.h"
+
 // Slave, 03, start address and register count (high byte first), CRC (low byte first): 8 bytes.
 std::vector<uint8_t> ReadHoldingRegistersRequest(uint8_t slave, uint16_t start, uint16_t count);
 
@@ -15,16 +17,13 @@ struct RegistersAnswer {
   std::string problem;  // empty when the answer is well formed: too short, byte count off, ...
   uint8_t slave = 0;
   uint8_t function = 0;
-  bool exception = false;  // function | 0x80: `exceptionCode` says why
+  bool exception = false;  // the function's exception bit is set: `exceptionCode` says why
   uint8_t exceptionCode = 0;
   std::vector<uint16_t> registers;
   bool crcOk = false;
   uint16_t crcExpected = 0;  // of the bytes before the last two
 };
 RegistersAnswer ReadRegistersAnswer(const std::vector<uint8_t> &answer);
-
-// The standard name of an exception code ("illegal data address"); "" for codes without one.
-const char *ExceptionName(uint8_t code);
 
 // Two registers as the module publishes a 32-bit value: 0 IEEE-754 single with the high word first
 // (bytes FF4 FF3 FF2 FF1), 1 low word first (FF2 FF1 FF4 FF3), 2 and 3 the same as unsigned 32-bit.

@@ -7,12 +7,8 @@
 
 namespace {
 
-constexpr uint8_t kShortRequest = 0x02;
-constexpr uint8_t kLongRequest = 0x82;
-constexpr uint8_t kShortReply = 0x06;
-constexpr uint8_t kLongReply = 0x86;
-constexpr uint8_t kMasterBit = 0x80;
-constexpr uint8_t kAddressBits = 0x3F;
+using namespace hart;
+
 constexpr size_t kReplyPreambles = 5;
 constexpr double kPi = 3.14159265358979323846;
 
@@ -45,14 +41,14 @@ HartProcessValues SimHartInstrument::ValuesAt(double seconds) {
 
 std::vector<uint8_t> SimHartInstrument::Answer(const std::vector<uint8_t> &request, double seconds) {
   size_t start = 0;
-  while (start < request.size() && request[start] == 0xFF) ++start;
+  while (start < request.size() && request[start] == kPreamble) ++start;
   const size_t available = request.size() - start;
   if (available == 0) return {};
   const bool isLong = request[start] == kLongRequest;
   if (!isLong && request[start] != kShortRequest) return {};
 
   // Delimiter, address, command, byte count; then the data and the checksum.
-  const size_t addressLength = isLong ? 5 : 1;
+  const size_t addressLength = isLong ? kLongAddressLength : kShortAddressLength;
   const size_t header = 1 + addressLength + 2;
   if (available < header) return {};
   const size_t count = request[start + header - 1];
@@ -61,10 +57,10 @@ std::vector<uint8_t> SimHartInstrument::Answer(const std::vector<uint8_t> &reque
 
   const uint8_t *address = &request[start + 1];
   if (isLong) {
-    if ((address[0] & kAddressBits) != (kManufacturer & kAddressBits) || address[1] != kDeviceType ||
+    if ((address[0] & kAddressMask) != (kManufacturer & kAddressMask) || address[1] != kDeviceType ||
         address[2] != kDeviceId[0] || address[3] != kDeviceId[1] || address[4] != kDeviceId[2])
       return {};
-  } else if ((address[0] & kAddressBits) != pollingAddress_) {
+  } else if ((address[0] & kAddressMask) != pollingAddress_) {
     return {};
   }
   const uint8_t command = request[start + 1 + addressLength];
@@ -72,11 +68,11 @@ std::vector<uint8_t> SimHartInstrument::Answer(const std::vector<uint8_t> &reque
                                   request.begin() + static_cast<std::ptrdiff_t>(start + header + count));
 
   // The reply carries the address the request used, before a new polling address takes effect.
-  std::vector<uint8_t> reply(kReplyPreambles, 0xFF);
+  std::vector<uint8_t> reply(kReplyPreambles, kPreamble);
   const size_t delimiterAt = reply.size();
-  const uint8_t master = address[0] & kMasterBit;
+  const uint8_t master = address[0] & kPrimaryMaster;
   if (isLong) {
-    reply.insert(reply.end(), {kLongReply, static_cast<uint8_t>(master | (kManufacturer & kAddressBits)),
+    reply.insert(reply.end(), {kLongReply, static_cast<uint8_t>(master | (kManufacturer & kAddressMask)),
                                kDeviceType, kDeviceId[0], kDeviceId[1], kDeviceId[2]});
   } else {
     reply.insert(reply.end(), {kShortReply, static_cast<uint8_t>(master | pollingAddress_)});
@@ -85,11 +81,11 @@ std::vector<uint8_t> SimHartInstrument::Answer(const std::vector<uint8_t> &reque
   uint8_t responseCode = 0;
   std::vector<uint8_t> payload;
   switch (command) {
-    case 0:
+    case kReadUniqueIdentifier:
       payload = {254,          kManufacturer, kDeviceType,   kRequestPreambles, 5, 1, 1, 8, 0,
                  kDeviceId[0], kDeviceId[1],  kDeviceId[2]};
       break;
-    case 3: {
+    case kReadDynamicVariables: {
       if (!isLong) return {};
       const HartProcessValues values = ValuesAt(seconds);
       AppendFloat(&payload, values.current);
@@ -99,7 +95,7 @@ std::vector<uint8_t> SimHartInstrument::Answer(const std::vector<uint8_t> &reque
       }
       break;
     }
-    case 6:
+    case kWritePollingAddress:
       if (data.empty()) {
         responseCode = kTooFewDataBytes;
       } else if (data[0] > kMaxPollingAddress) {

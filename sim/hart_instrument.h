@@ -4,11 +4,12 @@
 // frame, keeping only its polling address. Its process values are a function of a clock the
 // caller passes in, so a test (or "rq735-sim --frozen") holds them still by passing a fixed time.
 //
-// Requests: any number of 0xFF preambles, delimiter 0x02 (short address: master bit 7, polling
-// address in the low six bits) or 0x82 (long address: manufacturer id low six bits plus master
-// and burst bits, device type, three bytes of device id), command, byte count, data, and the XOR
-// of delimiter through data. Replies: five preambles, delimiter 0x06 or 0x86, the request's
-// address with its master bit, command, byte count, two status bytes, data, checksum.
+// Requests: any number of preambles, a short-frame request delimiter (address: master bit 7,
+// polling address in the low six bits) or a long-frame one (manufacturer id low six bits plus
+// master and burst bits, device type, three bytes of device id), command, byte count, data, and
+// the XOR of delimiter through data. Replies: five preambles, the reply delimiter of the same
+// frame kind, the request's address with its master bit, command, byte count, two status bytes,
+// data, checksum.
 #pragma once
 
 #include <array>
@@ -33,11 +34,6 @@ class SimHartInstrument {
   static constexpr std::array<uint8_t, 3> kDeviceId{0x00, 0x12, 0x34};
   static constexpr uint8_t kRequestPreambles = 5;
   static constexpr uint8_t kMaxPollingAddress = 63;
-
-  // Response codes of the first status byte.
-  static constexpr uint8_t kInvalidSelection = 0x02;
-  static constexpr uint8_t kTooFewDataBytes = 0x05;
-  static constexpr uint8_t kCommandNotImplemented = 0x40;
 
   // Units of the four dynamic variables: flow, temperature, pressure, totalized volume.
   static constexpr uint8_t kUnitCubicMetresPerHour = 19;

@@ -3,7 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "sim/modbus_rtu.h"
+#include "protocol/hart_codes.h"
+#include "sim/modbus_slave.h"
 
 const char SimModule::kAcknowledge[] = "OK#";
 const char SimModule::kRefuse[] = "ERR#";
@@ -165,8 +166,8 @@ std::vector<uint8_t> SimModule::Answer(const std::vector<uint8_t> &request) {
   else if (!request.empty()) {
     // A request to slave 2 starts like a short HART frame; its CRC tells it apart.
     const uint8_t first = request[0];
-    const bool hartStart = first == 0xFF || first == 0x02 || first == 0x82;
-    const bool modbus = first != 0xFF && ModbusCrcValid(request);
+    const bool hartStart = first == hart::kPreamble || first == hart::kShortRequest || first == hart::kLongRequest;
+    const bool modbus = first != hart::kPreamble && ModbusCrcValid(request);
     if (modbus) return AnswerModbusRequest(request, SlaveAddress(), HoldingRegisters());
     if (hartStart && state_.workMode == 0) return instrument_.Answer(request, clock_);
     return {};
@@ -179,7 +180,7 @@ uint8_t SimModule::SlaveAddress() const {
   for (char c : state_.slaveAddress) {
     if (!IsDigit(c)) return 0;
     address = address * 10 + (c - '0');
-    if (address > 247) return 0;
+    if (address > modbus::kMaxSlaveAddress) return 0;
   }
   return static_cast<uint8_t>(address);
 }

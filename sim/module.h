@@ -7,11 +7,11 @@
 // The module speaks three dialects on one line, told apart by content:
 // - the configuration language ("QQQ#" queries, "QQS#" settings, "KORVEN#" factory commands),
 //   recognised by its prefix;
-// - HART frames (starting with a preamble 0xFF or a request delimiter 0x02 / 0x82), passed to
+// - HART frames (starting with a preamble or a short or long request delimiter), passed to
 //   the instrument behind the module while the working mode is 0 (transparent);
 // - MODBUS RTU requests (at least four bytes ending in a valid CRC-16), answered by the module's
-//   slave side in every working mode. A frame that starts with 0x02 and carries a valid CRC is a
-//   request to slave 2, not a HART frame.
+//   slave side in every working mode. A frame that starts with the short request delimiter (2)
+//   and carries a valid CRC is a request to slave 2, not a HART frame.
 #pragma once
 
 #include <array>
@@ -75,9 +75,7 @@ struct SimModuleState {
 
 class SimModule {
  public:
-  static constexpr size_t kMaxQueryReply = 255;
   static constexpr size_t kMaxCustomCommandBytes = 14;
-  static constexpr size_t kMeterRegisters = 10;
   static const char kAcknowledge[];  // "OK#": a setting or factory command was taken
   static const char kRefuse[];       // "ERR#": a configuration frame the module cannot take
 

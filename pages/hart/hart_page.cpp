@@ -48,7 +48,7 @@ int PreambleCount(const Ui::TForm1 &ui, int bodyLength, Refusals &refused) {
   return 0;
 }
 
-uint8_t MasterFlag(const Ui::TForm1 &ui) { return ItemIndex(ui.ComboBox42) == 0 ? kMasterFlag : 0x00; }
+uint8_t MasterFlag(const Ui::TForm1 &ui) { return ItemIndex(ui.ComboBox42) == 0 ? hart::kPrimaryMaster : 0x00; }
 
 // Shows the frame in hexadecimal and writes it; the HART requests arm Timer3 without setting its
 // interval.
@@ -86,7 +86,7 @@ void TForm1::Button7Click() {
   for (QLineEdit *e : {ui_->Edit28, ui_->Edit29, ui_->Edit31, ui_->Edit32}) e->clear();
   const int preambles = PreambleCount(*ui_, 4, request.Refused());
   const int address = request.PositionOf(ui_->ComboBox30, QStringLiteral("HART Address"));
-  const auto frame = HartShortFrame(preambles, MasterFlag(*ui_), static_cast<uint8_t>(address), 0x00);
+  const auto frame = HartShortFrame(preambles, MasterFlag(*ui_), static_cast<uint8_t>(address), hart::kReadUniqueIdentifier);
   request.Refused().RaiseIfAny();  // the address is kept for a query that goes out
   CommBuffer[kQueriedAddressAt] = static_cast<uint8_t>(address);
   SendHartRequest(*this, request, frame, Pending::HartIdentity);
@@ -95,7 +95,7 @@ void TForm1::Button7Click() {
 void TForm1::Button16Click() {
   FrameWriter request(*this);
   const int preambles = PreambleCount(*ui_, 8, request.Refused());
-  SendHartRequest(*this, request, HartLongFrame(preambles, MasterFlag(*ui_), StoredIdentity(*this), 0x03),
+  SendHartRequest(*this, request, HartLongFrame(preambles, MasterFlag(*ui_), StoredIdentity(*this), hart::kReadDynamicVariables),
                   Pending::HartDynamicVariables);
 }
 
@@ -105,7 +105,7 @@ void TForm1::Button14Click() {
   const int preambles = PreambleCount(*ui_, 9, request.Refused());
   const int address = request.PositionOf(ui_->ComboBox27, QStringLiteral("HART Address Configuration"));
   SendHartRequest(*this, request,
-                  HartLongFrame(preambles, MasterFlag(*ui_), StoredIdentity(*this), 0x06, {static_cast<uint8_t>(address)}),
+                  HartLongFrame(preambles, MasterFlag(*ui_), StoredIdentity(*this), hart::kWritePollingAddress, {static_cast<uint8_t>(address)}),
                   Pending::HartPollingAddress);
   Timer3.SetInterval(kSettingTimeoutMs);
   Timer3.SetEnabled(true);
@@ -151,7 +151,7 @@ void TForm1::ParseDynamicVariableReply() {
     SetItemIndex(units[v], UnitPosition(variable.unitCode));
     const auto &b = variable.value;
     const float value = FloatFromBytes(b[0], b[1], b[2], b[3]);
-    if (b[0] != 0x7F && std::isfinite(value)) sample.values[v] = value;  // else a gap in the trend
+    if (b[0] != hart::kNotANumberFirstByte && std::isfinite(value)) sample.values[v] = value;  // else a gap in the trend
     sample.units[v] = QString::fromUtf8(UnitName(UnitPosition(variable.unitCode)));
   }
   traffic_->AddSample(std::move(sample));

@@ -77,7 +77,7 @@ Reported ReadOverHart(const std::string &port, milliseconds limit = milliseconds
   PlainLine line(port);
   if (!line.Open()) return reported;
   constexpr size_t kIdentityReply = 24, kVariablesReply = 40;
-  const Bytes identityReply = line.Exchange(HartShortFrame(7, kMasterFlag, 0, 0x00), kIdentityReply, limit);
+  const Bytes identityReply = line.Exchange(HartShortFrame(7, hart::kPrimaryMaster, 0, 0x00), kIdentityReply, limit);
   // Read the way the program does: from the last preamble before the reply delimiter.
   size_t i = 0;
   while (i + 18 < identityReply.size() && !(identityReply[i] == 0xFF && identityReply[i + 1] == 0x06)) ++i;
@@ -87,7 +87,7 @@ Reported ReadOverHart(const std::string &port, milliseconds limit = milliseconds
   id.deviceType = identityReply[i + 9];
   id.deviceId = {identityReply[i + 16], identityReply[i + 17], identityReply[i + 18]};
 
-  const Bytes variables = line.Exchange(HartLongFrame(7, kMasterFlag, id, 0x03), kVariablesReply, limit);
+  const Bytes variables = line.Exchange(HartLongFrame(7, hart::kPrimaryMaster, id, 0x03), kVariablesReply, limit);
   i = 0;
   while (i + 34 < variables.size() && !(variables[i] == 0xFF && variables[i + 1] == 0x86)) ++i;
   if (i + 34 >= variables.size() || variables[i + 8] != 26) return reported;

@@ -155,7 +155,7 @@ std::vector<uint8_t> CurrentBytes(int fd) {
   id.manufacturer = 0x26;
   id.deviceType = 0x06;
   id.deviceId = {0x00, 0x12, 0x34};
-  const std::vector<uint8_t> reply = ExchangeBytes(fd, HartLongFrame(5, kMasterFlag, id, 0x03), 40);
+  const std::vector<uint8_t> reply = ExchangeBytes(fd, HartLongFrame(5, hart::kPrimaryMaster, id, 0x03), 40);
   if (reply.size() != 40) return {};
   return std::vector<uint8_t>(reply.begin() + 15, reply.begin() + 19);
 }
@@ -286,7 +286,7 @@ TEST(SimProgram, InstrumentOnTheLine) {
     ASSERT_EQ(first.size(), 4u);
     EXPECT_NE(CurrentBytes(fd), first);
     // A new polling address is reported on the simulator's output.
-    const std::vector<uint8_t> reply = ExchangeBytes(fd, HartShortFrame(5, kMasterFlag, 0, 0x06, {4}), 13);
+    const std::vector<uint8_t> reply = ExchangeBytes(fd, HartShortFrame(5, hart::kPrimaryMaster, 0, 0x06, {4}), 13);
     ASSERT_EQ(reply.size(), 13u);
     EXPECT_EQ(reply[11], 4);
     EXPECT_NE(sim.ReadLine().find("HART polling address now 4"), std::string::npos);

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "app/main_window.h"
+#include "protocol/config_frame.h"
 #include "protocol/hex.h"
 #include "tests/support/pty_peer.h"
 #include "tests/support/ui_driver.h"
@@ -187,7 +188,7 @@ TEST(LineFaults, FloodOfRandomBytesIsCutIntoBoundedDeliveriesForEveryPendingCode
     const auto &last = deliveries.last;
     ASSERT_FALSE(last.empty());
     EXPECT_TRUE(std::equal(last.begin(), last.end(), flood.end() - static_cast<std::ptrdiff_t>(last.size())));
-    const size_t kept = std::min<size_t>(last.size(), TForm1::kReplyTextMax);
+    const size_t kept = std::min<size_t>(last.size(), static_cast<size_t>(kReplyTextMax));
     EXPECT_EQ(form.ReplyText, QByteArray(reinterpret_cast<const char *>(last.data()), static_cast<int>(kept)));
     // 104 stays pending and shows every delivery in hexadecimal; 100 and 103 are done after the
     // parse of the deliveries that came before it, so the rest arrive with nothing pending.
@@ -314,7 +315,7 @@ TEST(LineFaults, BytesWithNothingPendingAreShownAndChangeNothingElse) {
     const size_t before = deliveries.bytes;
     w.peer->Write(burst);
     ASSERT_TRUE(deliveries.WaitForBytes(before + n, 3000));
-    const size_t kept = std::min<size_t>(deliveries.last.size(), TForm1::kReplyTextMax);
+    const size_t kept = std::min<size_t>(deliveries.last.size(), static_cast<size_t>(kReplyTextMax));
     EXPECT_EQ(form.ReplyText.size(), static_cast<int>(kept));
     EXPECT_EQ(0, std::memcmp(form.ReplyText.constData(), deliveries.last.data(), kept));
     EXPECT_FALSE(Text(&form, "Memo10").isEmpty());

@@ -19,17 +19,17 @@ TEST(HartFrame, ChecksumCoversDelimiterThroughDataOnly) {
 
 TEST(HartFrame, ShortLongAndRawFrames) {
   // Identity query with seven preambles to polling address 0 as primary master.
-  EXPECT_EQ(HartShortFrame(7, kMasterFlag, 0, 0x00),
+  EXPECT_EQ(HartShortFrame(7, hart::kPrimaryMaster, 0, 0x00),
             B({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x02, 0x80, 0x00, 0x00, 0x82}));
   EXPECT_EQ(HartShortFrame(1, 0x00, 3, 0x00), B({0xFF, 0x02, 0x03, 0x00, 0x00, 0x01}));
   // Dynamic variables to manufacturer 0x26, type 0x06, identifier 00 12 34.
   HartIdentity id{0x26, 0x06, {0x00, 0x12, 0x34}};
-  auto cmd3 = HartLongFrame(7, kMasterFlag, id, 0x03);
+  auto cmd3 = HartLongFrame(7, hart::kPrimaryMaster, id, 0x03);
   EXPECT_EQ(cmd3, B({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x82, 0xA6, 0x06, 0x00, 0x12, 0x34, 0x03, 0x00, 0x07}));
   // The whole manufacturer byte is OR-ed in, not only its low six bits.
   HartIdentity high{0xC5, 0x01, {0x01, 0x02, 0x03}};
   EXPECT_EQ(HartLongFrame(0, 0x00, high, 0x06, {0x02})[1], 0xC5);
-  EXPECT_EQ(HartLongFrame(0, kMasterFlag, high, 0x06, {0x02}).size(), 10u);
+  EXPECT_EQ(HartLongFrame(0, hart::kPrimaryMaster, high, 0x06, {0x02}).size(), 10u);
   EXPECT_EQ(HartRawFrame(0, B({0x02})), B({0x02, 0x02}));
   EXPECT_EQ(HartRawFrame(-1, B({0x02})), B({0x02, 0x02}));
 }
@@ -74,6 +74,20 @@ TEST(HartUnits, CodesMapToTheirListPositionsAndOthersToTheLast) {
       EXPECT_EQ(UnitPosition(code), p);
     }
   }
+}
+
+TEST(HartCodes, ResponseCodesAndStatusBitsAreToldByName) {
+  EXPECT_EQ(hart::ResponseCodeText(7), "7 in write-protect mode");
+  EXPECT_EQ(hart::ResponseCodeText(64), "64 command not implemented");
+  EXPECT_EQ(hart::ResponseCodeText(9), "9 command-specific error");
+  EXPECT_EQ(hart::ResponseCodeText(8), "8 command-specific warning");
+  EXPECT_TRUE(hart::IsWarningCode(8));
+  EXPECT_TRUE(hart::IsWarningCode(110));
+  EXPECT_FALSE(hart::IsWarningCode(32));
+  EXPECT_FALSE(hart::IsWarningCode(0));
+  EXPECT_EQ(hart::DeviceStatusText(0), "");
+  EXPECT_EQ(hart::DeviceStatusText(0x88), "device malfunction, loop current fixed");
+  EXPECT_EQ(hart::CommunicationErrorText(0x80 | 0x10 | 0x02), "framing error, buffer overflow");
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ TEST(LineDecoder, ModuleRequestsAreNamedAndRepliesSplitIntoKeys) {
 }
 
 TEST(LineDecoder, HartFramesWithTheirFieldsAndChecksum) {
-  EXPECT_EQ(Decode(HartShortFrame(7, kMasterFlag, 0, 0x00), kOut),
+  EXPECT_EQ(Decode(HartShortFrame(7, hart::kPrimaryMaster, 0, 0x00), kOut),
             "HART request, 7 preambles, short frame, primary master, polling address 0, command 0 (read unique "
             "identifier), 0 data bytes, checksum 82 ok");
   // The identity answer of the example instrument; then the same with its checksum spoiled.

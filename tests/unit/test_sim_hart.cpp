@@ -177,7 +177,7 @@ TEST(SimHartInstrument, UnknownCommandAtLongAddressIsNotImplemented) {
   ExpectWellFormed(reply, 5);
   EXPECT_EQ(reply[11], 48);
   EXPECT_EQ(reply[12], 2);
-  EXPECT_EQ(reply[13], SimHartInstrument::kCommandNotImplemented);
+  EXPECT_EQ(reply[13], hart::kCommandNotImplemented);
   EXPECT_EQ(reply[14], 0x00);
 }
 
@@ -223,10 +223,10 @@ TEST(SimHartInstrument, PollingAddressChange) {
   // Beyond 63, or no data byte: refused with a response code, the address stays.
   reply = Ask(module, HartShortFrame(7, kMaster, 63, 0x06, {64}));
   ExpectWellFormed(reply, 1);
-  EXPECT_EQ(reply[9], SimHartInstrument::kInvalidSelection);
+  EXPECT_EQ(reply[9], hart::kInvalidSelection);
   reply = Ask(module, HartShortFrame(7, kMaster, 63, 0x06));
   ExpectWellFormed(reply, 1);
-  EXPECT_EQ(reply[9], SimHartInstrument::kTooFewDataBytes);
+  EXPECT_EQ(reply[9], hart::kTooFewDataBytes);
   EXPECT_EQ(module.Instrument().PollingAddress(), 63);
 
   // Command 3 does not care about the polling address.

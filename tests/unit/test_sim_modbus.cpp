@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "protocol/config_frame.h"
 #include "protocol/number_format.h"
-#include "sim/modbus_rtu.h"
+#include "sim/modbus_slave.h"
 #include "sim/module.h"
 
 namespace {
@@ -45,7 +46,7 @@ struct MeterReply {
 
 MeterReply ReadMeterReply(const std::string &reply) {
   MeterReply r;
-  EXPECT_LE(reply.size(), SimModule::kMaxQueryReply);
+  EXPECT_LE(reply.size(), static_cast<size_t>(kReplyTextMax));
   EXPECT_NE(reply.find("QQ"), std::string::npos) << reply;
   auto at = [&reply](const std::string &pattern, size_t from, size_t count) {
     const size_t k = FindKey(reply, pattern);
@@ -163,7 +164,7 @@ TEST(SimModbusParameters, SettingsComeBackAtTheirPlacesWithinTheLimit) {
     ASSERT_EQ(Ask(module, frame), "OK#") << frame;
 
   const std::string reply = Ask(module, "QQQ#QQ0#");
-  EXPECT_LE(reply.size(), SimModule::kMaxQueryReply);
+  EXPECT_LE(reply.size(), static_cast<size_t>(kReplyTextMax));
   const MeterReply r = ReadMeterReply(reply);
   EXPECT_EQ(r.enabled, "0");
   EXPECT_EQ(r.deviceMode, "1");

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/config_frame.h"
 #include "serial/sim_ports.h"
 #include "sim/module.h"
 #include "tests/support/pty_peer.h"
@@ -39,7 +40,7 @@ struct SystemParameters {
 };
 
 SystemParameters ReadSystemParameters(const std::string &reply) {
-  EXPECT_LE(reply.size(), SimModule::kMaxQueryReply);
+  EXPECT_LE(reply.size(), static_cast<size_t>(kReplyTextMax));
   EXPECT_NE(reply.find("QX"), std::string::npos) << reply;
   auto value = [&reply](const std::string &key, size_t from, size_t count) {
     EXPECT_EQ(Occurrences(reply, key), 1u) << key << " in " << reply;

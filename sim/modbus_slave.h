@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "protocol/modbus_codes.h"
+
 // CRC-16/MODBUS: reflected polynomial 0xA001, initial value 0xFFFF, no final XOR. On the wire the
 // low byte goes first.
 uint16_t ModbusCrc16(const uint8_t *bytes, size_t count);
@@ -22,14 +24,6 @@ bool ModbusCrcValid(const std::vector<uint8_t> &frame);
 // Unsigned values below zero (and NaN) give 0, values beyond the range 0xFFFFFFFF.
 std::array<uint16_t, 2> EncodeRegisterPair(float value, int format);
 uint32_t RoundedUnsigned(float value);
-
-namespace modbus {
-constexpr uint8_t kReadHoldingRegisters = 0x03;
-constexpr uint8_t kIllegalFunction = 0x01;
-constexpr uint8_t kIllegalDataAddress = 0x02;
-constexpr uint8_t kIllegalDataValue = 0x03;
-constexpr size_t kMaxReadRegisters = 125;
-}  // namespace modbus
 
 // The answer of a slave at `slaveAddress` that holds `registers` from protocol address 0 to the
 // request frame (whose CRC is checked here too). Empty when the slave stays silent: bad CRC,

@@ -1,4 +1,4 @@
-#include "sim/modbus_rtu.h"
+#include "sim/modbus_slave.h"
 
 #include <cmath>
 #include <cstring>
@@ -47,7 +47,7 @@ std::array<uint16_t, 2> EncodeRegisterPair(float value, int format) {
 namespace {
 
 std::vector<uint8_t> Exception(uint8_t slave, uint8_t function, uint8_t code) {
-  std::vector<uint8_t> reply{slave, static_cast<uint8_t>(function | 0x80), code};
+  std::vector<uint8_t> reply{slave, static_cast<uint8_t>(function | modbus::kExceptionBit), code};
   AppendModbusCrc(&reply);
   return reply;
 }
@@ -59,12 +59,12 @@ std::vector<uint8_t> AnswerModbusRequest(const std::vector<uint8_t> &request, ui
   if (!ModbusCrcValid(request)) return {};
   const uint8_t slave = request[0];
   const uint8_t function = request[1];
-  if (slave == 0 || slave != slaveAddress) return {};
-  if (function == 0 || function >= 0x80) return {};
+  if (slave == modbus::kBroadcastAddress || slave != slaveAddress) return {};
+  if (function == 0 || (function & modbus::kExceptionBit)) return {};
   if (function != modbus::kReadHoldingRegisters) return Exception(slave, function, modbus::kIllegalFunction);
 
   // Address, function, start (2), count (2), CRC (2).
-  if (request.size() != 8) return Exception(slave, function, modbus::kIllegalDataValue);
+  if (request.size() != modbus::kRequestLength) return Exception(slave, function, modbus::kIllegalDataValue);
   const size_t start = static_cast<size_t>(request[2]) << 8 | request[3];
   const size_t count = static_cast<size_t>(request[4]) << 8 | request[5];
   if (count == 0 || count > modbus::kMaxReadRegisters)
