@@ -1,6 +1,9 @@
-// Bytes typed as hexadecimal pairs (the manual HART command, the custom MODBUS commands).
+// Bytes typed as hexadecimal pairs: the window's rule (the manual HART command, the custom MODBUS
+// commands) and the command line's (every character counts).
 //
 // Input: a byte giving the most bytes taken, then the typed text.
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +26,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size == 0) return 0;
   const size_t maxBytes = data[0];
   const std::string_view text(reinterpret_cast<const char *>(data + 1), size - 1);
+  // The command line's rule: what it takes spells the text back, blanks dropped and in capitals.
+  const TypedHex typed = ParseTypedHex(text, maxBytes);
+  if (typed.error.empty()) {
+    std::string digits;
+    for (char c : text)
+      if (c != ' ' && c != '\t') digits += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::string spelled;
+    for (uint8_t b : typed.bytes) spelled += ByteToHex(b);
+    if (spelled != digits || typed.bytes.size() > maxBytes || typed.bytes.empty()) Fail(text, "typed bytes do not spell the text");
+  } else if (!typed.bytes.empty()) {
+    Fail(text, "typed bytes kept with an error");
+  }
+
   const HexPairs parsed = ParseHexPairs(text, maxBytes);
 
   if (parsed.error != HexPairsError::None) {

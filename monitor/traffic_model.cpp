@@ -3,6 +3,8 @@
 #include <QBrush>
 #include <QColor>
 
+#include "protocol/hex.h"
+
 TrafficModel::TrafficModel(LineLog &log, QObject *parent) : QAbstractTableModel(parent), log_(log) {
   connect(&log_, &LineLog::Recorded, this, &TrafficModel::Append);
   connect(&log_, &LineLog::Cleared, this, &TrafficModel::Reload);
@@ -14,12 +16,9 @@ namespace {
 const uint8_t *Bytes(const LineRecord &record) { return reinterpret_cast<const uint8_t *>(record.bytes.constData()); }
 size_t Count(const LineRecord &record) { return static_cast<size_t>(record.bytes.size()); }
 
-// The hexadecimal pairs (`second` false) or the text form (true) of a record's bytes.
+// The hexadecimal pairs (`text` false) or the text form (true) of a record's bytes.
 QString HexOrText(const LineRecord &record, bool text) {
-  const std::string both = BytesAndText(Bytes(record), Count(record));
-  const size_t split = both.find("  ");
-  if (split == std::string::npos) return text ? QString() : QString::fromStdString(both);
-  return QString::fromStdString(text ? both.substr(split + 2) : both.substr(0, split));
+  return QString::fromStdString(text ? TextRun(Bytes(record), Count(record)) : HexRun(Bytes(record), Count(record)));
 }
 
 }  // namespace

@@ -2,12 +2,6 @@
 
 namespace {
 
-int UpperHexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 std::vector<uint8_t> Frame(int preambles, std::vector<uint8_t> body) {
   std::vector<uint8_t> out(static_cast<size_t>(preambles > 0 ? preambles : 0), hart::kPreamble);
   out.insert(out.end(), body.begin(), body.end());
@@ -69,34 +63,6 @@ std::vector<uint8_t> HartLongFrame(int preambles, uint8_t masterFlag, const Hart
 }
 
 std::vector<uint8_t> HartRawFrame(int preambles, const std::vector<uint8_t> &body) { return Frame(preambles, body); }
-
-HexPairs ParseHexPairs(std::string_view text, size_t maxBytes) {
-  HexPairs result;
-  size_t n = text.size() / 3 + (text.size() % 3 == 2 ? 1 : 0);
-  if (n > maxBytes) n = maxBytes;
-  if (n == 0) {
-    result.error = HexPairsError::NoSeparator;
-    return result;
-  }
-  for (size_t k = 0; k + 1 < n; ++k) {
-    if (text[3 * k + 2] != ' ') {
-      result.error = HexPairsError::NoSeparator;
-      return result;
-    }
-  }
-  bool valid = true;
-  for (size_t k = 0; k < n; ++k) {
-    const int hi = UpperHexDigit(text[3 * k]);
-    const int lo = UpperHexDigit(text[3 * k + 1]);
-    if (hi < 0 || lo < 0) valid = false;
-    result.bytes.push_back(static_cast<uint8_t>(((hi < 0 ? 0 : hi) << 4) | (lo < 0 ? 0 : lo)));
-  }
-  if (!valid) {
-    result.error = HexPairsError::BadCharacter;
-    result.bytes.clear();
-  }
-  return result;
-}
 
 int UnitPosition(int unitCode) {
   for (int i = 0; i < kUnitCount - 1; ++i)

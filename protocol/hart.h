@@ -1,5 +1,4 @@
-// HART request frames as the tool builds them, the typed hexadecimal byte lists, and the
-// engineering-unit table of the unit lists.
+// HART request frames as the tool builds them, and the engineering-unit table of the unit lists.
 #pragma once
 
 #include <array>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "protocol/hart_codes.h"
+#include "protocol/hex.h"  // the typed byte lists of the HART requests
 
 // Longitudinal parity: XOR of the bytes.
 uint8_t HartChecksum(const uint8_t *bytes, size_t count);
@@ -28,16 +28,6 @@ std::vector<uint8_t> HartLongFrame(int preambles, uint8_t masterFlag, const Hart
                                    const std::vector<uint8_t> &data = {});
 // Preambles, the typed body, and the XOR of the body.
 std::vector<uint8_t> HartRawFrame(int preambles, const std::vector<uint8_t> &body);
-
-// Bytes typed as hexadecimal pairs separated by single blanks ("76 89 FD AD"). The count is the
-// number of pairs that fit the text (a final lone character is ignored), capped at `maxBytes`;
-// characters after the last counted pair are not looked at.
-enum class HexPairsError { None, NoSeparator, BadCharacter };
-struct HexPairs {
-  HexPairsError error = HexPairsError::None;
-  std::vector<uint8_t> bytes;
-};
-HexPairs ParseHexPairs(std::string_view text, size_t maxBytes);
 
 // Position in the unit lists of a HART engineering-unit code; codes not in the table give the last
 // position, "other".

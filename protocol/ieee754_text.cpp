@@ -1,16 +1,7 @@
 #include "protocol/ieee754_text.h"
 
+#include "protocol/hex.h"
 #include "protocol/number_format.h"
-
-namespace {
-
-int UpperHexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-}  // namespace
 
 Ieee754Text ParseIeee754Text(std::string_view text) {
   Ieee754Text result;

@@ -7,6 +7,7 @@
 #include "protocol/crc16.h"
 #include "protocol/hart.h"
 #include "protocol/hart_codes.h"
+#include "protocol/hex.h"
 #include "protocol/modbus_codes.h"
 #include "protocol/modbus_rtu.h"
 #include "protocol/number_format.h"
@@ -17,12 +18,6 @@ std::string Hex(uint8_t b) {
   char s[3];
   std::snprintf(s, sizeof s, "%02X", b);
   return s;
-}
-
-std::string HexRun(const uint8_t *bytes, size_t count) {
-  std::string out;
-  for (size_t i = 0; i < count; ++i) out += (i ? " " : "") + Hex(bytes[i]);
-  return out;
 }
 
 bool Printable(uint8_t b) { return b >= 0x20 && b < 0x7F; }
@@ -355,9 +350,7 @@ std::string DecodeLineText(const uint8_t *bytes, size_t count, LineDirection dir
 }
 
 std::string BytesAndText(const uint8_t *bytes, size_t count) {
-  std::string text;
-  for (size_t i = 0; i < count; ++i) text += Printable(bytes[i]) ? static_cast<char>(bytes[i]) : '.';
-  return HexRun(bytes, count) + "  " + text;
+  return HexRun(bytes, count) + "  " + TextRun(bytes, count);
 }
 
 std::string TraceText(const uint8_t *bytes, size_t count, LineDirection direction) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "protocol/hart_codes.h"
+#include "protocol/hex.h"
 #include "sim/modbus_slave.h"
 
 const char SimModule::kAcknowledge[] = "OK#";
@@ -414,11 +415,7 @@ std::string SimModule::MeterReply(int device) const {
     char head[64];  // room for any two numbers, so that nothing can be cut
     std::snprintf(head, sizeof head, "CAMD%c%zu:%c<%02zu,", digit, i + 1, command.enabled, command.bytes.size());
     reply += head;
-    for (size_t b = 0; b < command.bytes.size(); ++b) {
-      char pair[4];
-      std::snprintf(pair, sizeof pair, b == 0 ? "%02X" : " %02X", command.bytes[b]);
-      reply += pair;
-    }
+    reply += HexRun(command.bytes.data(), command.bytes.size());
     reply += "#";
   }
   // Last: the factor is free text and must not stand before another group's key.

@@ -23,6 +23,16 @@ TEST(ByteToHex, RendersBytesAndMarksValuesAboveAByte) {
   EXPECT_EQ(BytesToHexPairs(bytes, 0), "");
 }
 
+TEST(TypedHex, TakesEveryCharacterOrNothingAndSaysWhichIsWrong) {
+  EXPECT_EQ(ParseTypedHex("0280", 300).bytes, (std::vector<uint8_t>{0x02, 0x80}));
+  EXPECT_EQ(ParseTypedHex(" 02 8a\t0000 ", 300).bytes, (std::vector<uint8_t>{0x02, 0x8A, 0x00, 0x00}));
+  EXPECT_EQ(ParseTypedHex("02 80 0", 300).error, "\"0\" at character 7 has an odd number of digits");
+  EXPECT_EQ(ParseTypedHex("02 8g", 300).error, "character 5 (\"g\") is not a hexadecimal digit");
+  EXPECT_EQ(ParseTypedHex("0102", 1).error, "more than 1 bytes");
+  EXPECT_EQ(ParseTypedHex("  ", 9).error, "no bytes");
+  EXPECT_TRUE(ParseTypedHex("02 8g", 300).bytes.empty());
+}
+
 TEST(TextToInt, AcceptsDecimalAndHexadecimalForms) {
   struct Case {
     const char *text;
