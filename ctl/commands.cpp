@@ -85,7 +85,7 @@ class Session {
   std::optional<std::string> Query(const std::string &frame, const char *marker, const char *what) {
     const auto reply = line_->Exchange(frame);
     if (!reply) {
-      Fail(kModuleFailed, std::string("no answer to the ") + what + (line_->Lost() ? " (the port went away)" : ""));
+      Fail(kModuleFailed, std::string("no answer to the ") + what + (line_->Lost() ? " (the port went away: " + line_->LostReason() + ")" : ""));
       return std::nullopt;
     }
     const std::string text = Text(*reply);
@@ -174,7 +174,7 @@ class Session {
       }
       const auto reply = line_->Exchange(*frame);
       if (!reply) {
-        Fail(kModuleFailed, line_->Lost() ? "the port went away; stopped" : "no answer to a setting; stopped");
+        Fail(kModuleFailed, line_->Lost() ? "the port went away: " + line_->LostReason() + "; stopped" : "no answer to a setting; stopped");
         stopped = true;
         break;
       }

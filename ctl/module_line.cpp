@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "protocol/line_decoder.h"
+#include "serial/open_failure.h"
 #include "serial/tcomm.h"
 
 ModuleLine::ModuleLine(LineOptions options, std::function<void(const std::string &)> trace)
@@ -26,13 +27,16 @@ void ModuleLine::Open() {
     deliveries_.emplace_back(buffer, buffer + length);
     if (waiting_) waiting_->quit();
   };
-  comm_->OnRequestHangup = [this](TComm *) {
+  comm_->OnRequestHangup = [this](TComm *comm) {
+    if (!lost_) lostError_ = comm->HangupError();
     lost_ = true;
     if (waiting_) waiting_->quit();
   };
   lost_ = false;
   comm_->OpenPort();
 }
+
+std::string ModuleLine::LostReason() const { return HangupReason(lostError_); }
 
 void ModuleLine::Close() {
   if (comm_) comm_->ClosePort();

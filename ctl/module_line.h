@@ -47,6 +47,7 @@ class ModuleLine {
   void Send(const std::vector<uint8_t> &request);
 
   bool Lost() const { return lost_; }  // the port went away (a hang-up)
+  std::string LostReason() const;      // why, in words: "the adapter was unplugged (EIO)"
   const LineOptions &Options() const { return options_; }
 
  private:
@@ -57,6 +58,7 @@ class ModuleLine {
   std::unique_ptr<TComm> comm_;
   std::vector<std::vector<uint8_t>> deliveries_;
   bool lost_ = false;
+  int lostError_ = 0;  // the errno that ended the port
   QEventLoop *waiting_ = nullptr;  // the wait of an exchange in progress
   std::chrono::steady_clock::time_point started_;
 };

@@ -3,6 +3,19 @@
 #include <cerrno>
 #include <cstring>
 
+std::string HangupReason(int error) {
+  switch (error) {
+    case 0:
+      return "the device hung up (the adapter was unplugged, or the far end closed)";
+    case EIO:
+    case ENXIO:
+    case ENODEV:
+      return std::string("the adapter was unplugged (") + (error == EIO ? "EIO" : error == ENXIO ? "ENXIO" : "ENODEV") + ")";
+    default:
+      return std::string("the port failed: ") + std::strerror(error);
+  }
+}
+
 std::string OpenFailureAdvice(int error, const std::string &device) {
   switch (error) {
     case 0:

@@ -87,13 +87,17 @@ std::string PublishSimulatedPort(const std::string &target, pid_t pid, std::stri
     return std::string();
   };
   const std::string dir = SimulatedPortDirectory();
-  if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
-    return fail("cannot create " + dir + ": " + std::strerror(errno));
+  if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+    const int error = errno;
+    return fail("cannot create " + dir + ": " + std::strerror(error));
+  }
   if (!OwnDirectory(dir)) return fail(dir + " is not a directory of this user");
   const std::string link = dir + "/" + kLinkPrefix + std::to_string(pid);
   unlink(link.c_str());
-  if (symlink(target.c_str(), link.c_str()) != 0)
-    return fail("cannot create " + link + ": " + std::strerror(errno));
+  if (symlink(target.c_str(), link.c_str()) != 0) {
+    const int error = errno;
+    return fail("cannot create " + link + ": " + std::strerror(error));
+  }
   return link;
 }
 

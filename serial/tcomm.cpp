@@ -62,10 +62,14 @@ bool TComm::IsOpen() const { return fd_ >= 0; }
 
 void TComm::OpenPort() {
   if (fd_ >= 0) throw ECommsError("This serial port already opened");
+  hangupError_ = 0;
 
   const std::string path = CommDevicePath(QFile::encodeName(commName_).toStdString());
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) throw ECommsError("Error opening serial port", errno, path);
+  if (fd < 0) {
+    const int error = errno;  // before the message's strings are built
+    throw ECommsError("Error opening serial port", error, path);
+  }
   if (!isatty(fd)) {
     const int error = errno;
     ::close(fd);
@@ -225,6 +229,7 @@ bool TComm::event(QEvent *e) {
       }
       break;
     case CommEventKind::RequestHangup:
+      hangupError_ = static_cast<int>(ce->value);
       if (OnRequestHangup) {
         const auto handler = OnRequestHangup;
         handler(this);

@@ -131,6 +131,9 @@ class TComm : public QObject {
   TReceiveErrorEvent OnReceiveError;
   TModemStateChangeEvent OnModemStateChange;  // watched only for an opening made while it is set
   TNotifyEvent OnRequestHangup;
+  // The errno that ended the opening, once OnRequestHangup has been raised: 0 where the device
+  // ended without one (end of file, a hang-up).
+  int HangupError() const { return hangupError_; }
   TNotifyEvent OnSendDataEmpty;
 
   // How many times the line settings / the time-outs were applied to an open port (for tests).
@@ -177,6 +180,7 @@ class TComm : public QObject {
   uint32_t writeTotalTimeoutMultiplier_ = 0;
   uint32_t writeTotalTimeoutConstant_ = 0;
 
+  int hangupError_ = 0;
   int lineSettingsApplied_ = 0;
   int timeoutsApplied_ = 0;
 };

@@ -73,6 +73,13 @@ void RaiseThreadPriority(int niceValue) {
   (void)setpriority(PRIO_PROCESS, tid, niceValue);
 }
 
+// A terminal that was hung up reads as end of file; an empty write tells why (EIO where the device
+// went away, as an unplugged adapter or a closed pseudo-terminal). 0 where it tells nothing.
+int HungUpError(int fd) {
+  const ssize_t wrote = ::write(fd, "", 0);
+  return wrote < 0 && errno != EAGAIN && errno != EINTR ? errno : 0;
+}
+
 timespec ToTimespec(Clock::duration d) {
   if (d < Clock::duration::zero()) d = Clock::duration::zero();
   const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(d).count();
@@ -129,6 +136,7 @@ void TComm::Workers::ReadLoop() {
   };
 
   bool failed = false;
+  int failure = 0;  // the errno of the call that failed
   for (;;) {
     // A delivery in progress ends at the first of: the interval of silence after the last byte,
     // or the total time-out counted from its first byte. An idle line waits without limit.
@@ -155,6 +163,7 @@ void TComm::Workers::ReadLoop() {
     const int ready = ppoll(fds, 2, deadline ? &wait : nullptr, nullptr);
     if (ready < 0) {
       if (errno == EINTR) continue;
+      failure = errno;
       failed = true;
       break;
     }
@@ -185,10 +194,21 @@ void TComm::Workers::ReadLoop() {
         continue;
       }
       if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-      failed = true;  // end of file (hung up) or a read error
+      failure = got < 0 ? errno : HungUpError(fd);  // a read error, or end of file
+      failed = true;
       break;
     }
     if (events & (POLLHUP | POLLERR | POLLNVAL)) {
+      // The errno a read gives now says what happened (EIO for a device that went away).
+      uint8_t probe = 0;
+      const ssize_t got = ::read(fd, &probe, 1);
+      if (got > 0 && gathered < capacity) {
+        if (gathered == 0) firstByte = Clock::now();
+        lastByte = Clock::now();
+        readBuffer[gathered++] = probe;
+        continue;
+      }
+      failure = got < 0 ? errno : HungUpError(fd);
       failed = true;
       break;
     }
@@ -196,7 +216,7 @@ void TComm::Workers::ReadLoop() {
 
   if (failed) {
     deliver();  // what arrived before the failure still counts
-    PostHangup();
+    PostHangup(failure);
   }
 }
 
@@ -213,7 +233,7 @@ bool TComm::Workers::WriteBlock(const std::vector<uint8_t> &block) {
     }
     if (wrote < 0 && errno == EINTR) continue;
     if (wrote == 0 || errno != EAGAIN) {
-      PostHangup();
+      PostHangup(wrote < 0 ? errno : 0);
       return false;
     }
     // The driver's queue is full: wait until it takes more, or until the port is closed.
@@ -222,12 +242,12 @@ bool TComm::Workers::WriteBlock(const std::vector<uint8_t> &block) {
       const int ready = ppoll(fds, 2, nullptr, nullptr);
       if (ready < 0 && errno == EINTR) continue;
       if (ready < 0) {
-        PostHangup();
+        PostHangup(errno);
         return false;
       }
       if (fds[0].revents != 0 || closing.load()) return false;
       if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-        PostHangup();
+        PostHangup(0);
         return false;
       }
       break;
@@ -276,7 +296,7 @@ void TComm::Workers::WriteLoop() {
       const int ready = ppoll(fds, 2, nullptr, nullptr);
       if (ready < 0 && errno == EINTR) continue;
       if (ready < 0) {
-        PostHangup();
+        PostHangup(errno);
         break;
       }
       if (fds[0].revents != 0 || closing.load()) break;

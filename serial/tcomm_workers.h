@@ -28,7 +28,7 @@ class CommEvent : public QEvent {
       : QEvent(CommEventType()), kind(kind), value(value), block(std::move(block)) {}
 
   const CommEventKind kind;
-  const uint32_t value;              // byte count, error flags or modem bits
+  const uint32_t value;              // byte count, error flags, modem bits or a hang-up's errno
   const std::vector<uint8_t> block;  // received bytes plus a terminating zero byte
 };
 
@@ -76,8 +76,9 @@ struct TComm::Workers {
     QCoreApplication::postEvent(owner, new serial_detail::CommEvent(kind, value, std::move(block)));
   }
 
-  // Each worker that fails reports it once, and ends.
-  void PostHangup() { Post(serial_detail::CommEventKind::RequestHangup); }
+  // Each worker that fails reports it once, and ends. `error` is the errno of the call that failed,
+  // saved before anything else ran; 0 where the device ended without one (end of file, a hang-up).
+  void PostHangup(int error) { Post(serial_detail::CommEventKind::RequestHangup, static_cast<uint32_t>(error)); }
 
   // Thread bodies: the loop runs inside, the clean-up always follows it. Running out of memory
   // ends a worker like any other failure.
@@ -91,7 +92,7 @@ struct TComm::Workers {
   bool WriteBlock(const std::vector<uint8_t> &block);
   void HangupAfterException() noexcept {
     try {
-      PostHangup();
+      PostHangup(0);
     } catch (...) {
     }
   }

@@ -140,7 +140,7 @@ TEST(Ctl, AModuleGoneHalfwayThroughApplyIsReportedAsItIs) {
   const CtlRun r = Ctl({"--port", QString::fromStdString(line.SlavePath()), "apply", file});
   module.join();
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(r.err.contains("the port went away; stopped")) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains("the port went away: the adapter was unplugged (EIO); stopped")) << r.err.toStdString();
   EXPECT_FALSE(r.out.contains(": applied")) << "nothing is called applied that was not read back";
   EXPECT_TRUE(r.out.contains("slave_address = 2: sent, not read back")) << r.out.toStdString();
   EXPECT_TRUE(r.out.contains("meter_type = 1: not applied")) << r.out.toStdString();

@@ -488,6 +488,9 @@ TEST_F(TCommTest, FarEndHangupIsReportedByEachWorkerThatFailsWithoutBusyLoop) {
   peer.HangUp();
   ASSERT_TRUE(WaitFor([&] { return events.hangups >= 1; }));
   EXPECT_EQ(events.hangups, 1) << "the read worker";
+  // The far end of a pseudo-terminal gone reads as an input/output error, as an unplugged adapter does.
+  EXPECT_EQ(comm.HangupError(), EIO);
+  EXPECT_EQ(HangupReason(comm.HangupError()), "the adapter was unplugged (EIO)");
 
   // A write after the hang-up fails in the write worker, which reports it too.
   comm.WriteData(reinterpret_cast<const uint8_t *>("lost"), 4);
