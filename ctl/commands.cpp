@@ -45,7 +45,10 @@ QJsonValue JsonValue(const SettingSpec &spec, const std::string &value) {
 // Numbers as JSON numbers, everything else as strings.
 QJsonObject ToJson(const Settings &settings) {
   QJsonObject values;
-  for (const auto &[name, value] : settings) values[QString::fromStdString(name)] = JsonValue(*FindSetting(name), value);
+  for (const auto &[name, value] : settings) {
+    const SettingSpec *spec = FindSetting(name);
+    values[QString::fromStdString(name)] = spec ? JsonValue(*spec, value) : QString::fromStdString(value);
+  }
   return values;
 }
 
@@ -156,6 +159,7 @@ class Session {
     std::map<SettingGroup, Outcome> groups;
     for (const auto &[name, value] : wanted) {
       const SettingSpec *spec = FindSetting(name);
+      if (!spec) continue;  // checked when the command line or the file was read
       const auto it = current->find(name);
       const bool equal = it != current->end() && SameValue(*spec, it->second, value);
       if (!equal) groups[spec->group] = Outcome::NotSent;
@@ -313,24 +317,26 @@ class Session {
       if (!settings) return;
     }
     if (slave < 0) {
-      const auto held = settings->find("slave_address");
+      const auto held = settings->find(std::string(kSlaveAddressSetting));
       const auto address = held == settings->end() ? std::nullopt : TryTextToInt(held->second);
       if (!address || *address < 0 || *address > 247)
         return Fail(kModuleFailed, "the module's slave address is not a MODBUS address; give --slave");
       slave = *address;
     }
-    const char *names[] = {"format_current", "format_variable1", "format_variable2", "format_variable3",
-                           "format_variable4"};
-    for (size_t i = 0; i < formats.size(); ++i) {
+    // The register pairs of the map, in order: the current, then variables 1 to 4.
+    const std::vector<const SettingSpec *> pairs = GroupSettings(SettingGroup::DataFormat);
+    std::array<std::string, 5> names;
+    for (size_t i = 0; i < formats.size() && i < pairs.size(); ++i) {
+      const SettingSpec &spec = *pairs[i];
+      names[i] = spec.name.substr(spec.name.find('_') + 1);
       if (inv_.format >= 0) {
         formats[i] = inv_.format;
         continue;
       }
-      const SettingSpec *spec = FindSetting(names[i]);
-      const auto it = settings->find(names[i]);
-      const auto pos = it == settings->end() ? spec->choices.end()
-                                             : std::find(spec->choices.begin(), spec->choices.end(), it->second);
-      formats[i] = pos == spec->choices.end() ? 0 : static_cast<int>(pos - spec->choices.begin());
+      const auto it = settings->find(spec.name);
+      const auto pos = it == settings->end() ? spec.choices.end()
+                                             : std::find(spec.choices.begin(), spec.choices.end(), it->second);
+      formats[i] = pos == spec.choices.end() ? 0 : static_cast<int>(pos - spec.choices.begin());
     }
     const auto reply = line_->Exchange(ReadHoldingRegistersRequest(static_cast<uint8_t>(slave),
                                                                    static_cast<uint16_t>(inv_.start),
@@ -364,8 +370,9 @@ class Session {
       const int format = formats[static_cast<size_t>(reg / 2)];
       const double value = RegisterPairValue(answer.registers[i], answer.registers[i + 1], format);
       const std::string text = FormatGeneral(value);
-      Say(std::string(names[reg / 2] + 7) + " = " + text + " (" + FindSetting("format_variable1")->choices[static_cast<size_t>(format)] + ")");
-      values.append(QJsonObject{{"name", QString::fromLatin1(names[reg / 2] + 7)}, {"value", value}});
+      const std::string &name = names[static_cast<size_t>(reg / 2)];
+      Say(name + " = " + text + " (" + RegisterFormats().at(static_cast<size_t>(format)) + ")");
+      values.append(QJsonObject{{"name", QString::fromStdString(name)}, {"value", value}});
       ++i;
     }
     Json()["registers"] = registers;

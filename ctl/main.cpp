@@ -164,7 +164,7 @@ Invocation Parse(int argc, char **argv) {
       else if (o == "--start") inv.start = NumberArgument(o, v, 0, 65535);
       else if (o == "--count") inv.count = NumberArgument(o, v, 1, 125);
       else if (o == "--format") {
-        const auto &formats = FindSetting("format_variable1")->choices;
+        const auto &formats = RegisterFormats();
         const auto it = std::find(formats.begin(), formats.end(), v);
         if (it == formats.end()) Usage("--format: \"" + v + "\" is not one of float-abcd, float-cdab, uint32-abcd, uint32-cdab");
         inv.format = static_cast<int>(it - formats.begin());

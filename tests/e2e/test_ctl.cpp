@@ -73,6 +73,7 @@ TEST(Ctl, EverySettingRoundTripsAndASavedModuleIsPutOnAnother) {
     const QJsonValue held = changed.value(name);
     const QString shown = held.isDouble() ? QString::number(held.toInt()) : held.toString();
     const SettingSpec *spec = FindSetting(name.toStdString());
+    ASSERT_NE(spec, nullptr) << name.toStdString();
     std::string why;
     EXPECT_TRUE(SameValue(*spec, shown.toStdString(), CanonicalValue(*spec, value.toStdString(), &why).value_or("?")))
         << pair.toStdString() << " reads back as " << shown.toStdString();
