@@ -5,7 +5,10 @@
 #include <QJsonDocument>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
+#include <map>
 
 #include "ctl/module_line.h"
 #include "protocol/config_frame.h"
@@ -50,6 +53,67 @@ QJsonObject ToJson(const Settings &settings) {
     values[QString::fromStdString(name)] = spec ? JsonValue(*spec, value) : QString::fromStdString(value);
   }
   return values;
+}
+
+// set and apply: what became of each group's frame, and of each wanted setting.
+enum class GroupOutcome { NotSent, Sent, Refused };
+enum class SettingOutcome { Applied, AlreadyEqual, Refused, SentNotReadBack, EqualNotReadBack, NotApplied };
+
+const char *OutcomeText(SettingOutcome outcome) {
+  switch (outcome) {
+    case SettingOutcome::Applied: return "applied";
+    case SettingOutcome::AlreadyEqual: return "already equal";
+    case SettingOutcome::Refused: return "refused";
+    case SettingOutcome::SentNotReadBack: return "sent, not read back";
+    case SettingOutcome::EqualNotReadBack: return "already equal, not read back";
+    case SettingOutcome::NotApplied: return "not applied";
+  }
+  return "not applied";
+}
+
+struct ChangePlan {
+  Settings current;  // what the module held
+  Settings merged;   // what it is to hold
+  std::map<SettingGroup, GroupOutcome> groups;  // the frames to send, in sending order
+};
+
+bool HeldAlike(const SettingSpec &spec, const Settings &held, const std::string &value) {
+  const auto it = held.find(spec.name);
+  return it != held.end() && SameValue(spec, it->second, value);
+}
+
+SettingOutcome OutcomeOf(const SettingSpec &spec, const std::string &wanted, const ChangePlan &plan,
+                         const std::optional<Settings> &after, std::string *held) {
+  const auto group = plan.groups.find(spec.group);
+  if (group == plan.groups.end()) return SettingOutcome::AlreadyEqual;
+  const bool wasEqual = HeldAlike(spec, plan.current, wanted);
+  if (!after) {
+    if (wasEqual) return SettingOutcome::EqualNotReadBack;
+    return group->second == GroupOutcome::Sent ? SettingOutcome::SentNotReadBack : SettingOutcome::NotApplied;
+  }
+  const auto it = after->find(spec.name);
+  *held = it == after->end() ? "(not reported)" : it->second;
+  if (!HeldAlike(spec, *after, wanted)) return SettingOutcome::Refused;
+  return wasEqual ? SettingOutcome::AlreadyEqual : SettingOutcome::Applied;
+}
+
+// The RS485 line that the values describe.
+struct Rs485Line {
+  uint32_t baud;
+  TParity parity;
+  std::string parityName;
+};
+std::optional<Rs485Line> LineOf(const Settings &values) {
+  const auto baud = values.find(std::string(kBaudSetting));
+  const auto parity = values.find(std::string(kParitySetting));
+  const SettingSpec *paritySpec = FindSetting(kParitySetting);
+  if (baud == values.end() || parity == values.end() || !paritySpec) return std::nullopt;
+  const auto rate = TryTextToInt(baud->second);
+  const TParity parities[] = {TParity::None, TParity::Odd, TParity::Even};  // in the order of the choices
+  const auto at = std::find(paritySpec->choices.begin(), paritySpec->choices.end(), parity->second);
+  const auto position = static_cast<size_t>(at - paritySpec->choices.begin());
+  if (!rate || *rate <= 0 || position >= std::size(parities)) return std::nullopt;
+  return Rs485Line{static_cast<uint32_t>(*rate), parities[position], parity->second};
 }
 
 // One port's work: the line, what was found, and how it ended.
@@ -150,99 +214,99 @@ class Session {
 
   // set and apply: sends what differs, the RS485 line last, then reads everything back.
   void Change(const Settings &wanted) {
-    const auto current = ReadSettings();
-    if (!current) return;
-    Settings merged = *current;
-    for (const auto &[name, value] : wanted) merged[name] = value;
+    std::optional<ChangePlan> plan = Difference(wanted);
+    if (!plan) return;
+    const bool answering = SendGroups(*plan) && FollowLine(*plan);
+    Report(wanted, *plan, answering ? ReadSettings() : std::nullopt);
+  }
 
-    enum class Outcome { Equal, Sent, Refused, NotSent };
-    std::map<SettingGroup, Outcome> groups;
+  // What the module holds, what it is to hold (its values with the wanted ones over them), and
+  // the groups whose frames must go because a wanted value differs.
+  std::optional<ChangePlan> Difference(const Settings &wanted) {
+    std::optional<Settings> current = ReadSettings();
+    if (!current) return std::nullopt;
+    ChangePlan plan;
+    plan.current = std::move(*current);
+    plan.merged = plan.current;
     for (const auto &[name, value] : wanted) {
+      plan.merged[name] = value;
       const SettingSpec *spec = FindSetting(name);
       if (!spec) continue;  // checked when the command line or the file was read
-      const auto it = current->find(name);
-      const bool equal = it != current->end() && SameValue(*spec, it->second, value);
-      if (!equal) groups[spec->group] = Outcome::NotSent;
+      if (!HeldAlike(*spec, plan.current, value)) plan.groups[spec->group] = GroupOutcome::NotSent;
     }
+    return plan;
+  }
 
-    bool stopped = false;
-    std::optional<std::pair<uint32_t, TParity>> newLine;
-    for (auto &[group, outcome] : groups) {
+  // Each group's frame in turn; false when the module stopped answering (nothing after it is sent).
+  bool SendGroups(ChangePlan &plan) {
+    for (auto &[group, outcome] : plan.groups) {
       std::string why;
-      const auto frame = GroupFrame(group, merged, &why);
+      const auto frame = GroupFrame(group, plan.merged, &why);
       if (!frame) {
-        outcome = Outcome::Refused;
+        outcome = GroupOutcome::Refused;
         Fail(kModuleFailed, "not sent: " + why);
         continue;
       }
       const auto reply = line_->Exchange(*frame);
       if (!reply) {
         Fail(kModuleFailed, line_->Lost() ? "the port went away; stopped" : "no answer to a setting; stopped");
-        stopped = true;
-        break;
+        return false;
       }
-      const std::string text = Text(*reply);
-      outcome = text.find("ERR") != std::string::npos ? Outcome::Refused : Outcome::Sent;
-      if (group == SettingGroup::Line && outcome == Outcome::Sent) {
-        newLine = {static_cast<uint32_t>(std::stoul(merged["rs485_baud"])),
-                   merged["rs485_parity"] == "odd" ? TParity::Odd
-                   : merged["rs485_parity"] == "even" ? TParity::Even
-                                                      : TParity::None};
-      }
+      outcome = Text(*reply).find("ERR") != std::string::npos ? GroupOutcome::Refused : GroupOutcome::Sent;
     }
+    return true;
+  }
 
-    if (newLine && !stopped) {
-      // The module now talks at the new line settings: follow it, and check that it answers there.
-      try {
-        line_->Reopen(newLine->first, newLine->second);
-        const auto answer = line_->Exchange(CommunicationQueryFrame());
-        if (answer && FindReplyKey(Text(*answer), "QV:"))
-          Say("the module answers at " + std::to_string(newLine->first) + " baud, parity " + merged["rs485_parity"]);
-        else {
-          Fail(kModuleFailed, "the module does not answer at the new line settings");
-          stopped = true;
-        }
-      } catch (const ECommsError &e) {
-        Fail(kPortFailed, std::string("cannot reopen the port at the new line settings: ") + e.what());
-        stopped = true;
-      }
+  // After the RS485 line setting the module talks at its new line: the port follows it, and the
+  // module must answer there. False when it does not.
+  bool FollowLine(const ChangePlan &plan) {
+    const auto line = plan.groups.find(SettingGroup::Line);
+    if (line == plan.groups.end() || line->second != GroupOutcome::Sent) return true;
+    const auto target = LineOf(plan.merged);
+    if (!target) {
+      Fail(kModuleFailed, "the new line settings are not known; stopped");
+      return false;
     }
+    try {
+      line_->Reopen(target->baud, target->parity);
+      const auto answer = line_->Exchange(CommunicationQueryFrame());
+      if (!answer || !FindReplyKey(Text(*answer), "QV:")) {
+        Fail(kModuleFailed, "the module does not answer at the new line settings");
+        return false;
+      }
+      Say("the module answers at " + std::to_string(target->baud) + " baud, parity " + target->parityName);
+      return true;
+    } catch (const ECommsError &e) {
+      Fail(kPortFailed, std::string("cannot reopen the port at the new line settings: ") + e.what());
+      return false;
+    }
+  }
 
-    const auto after = stopped ? std::nullopt : ReadSettings();
+  // One line per wanted setting, in table order, then the counts. Nothing is called applied that
+  // was not read back (`after` is empty when reading back was not possible).
+  void Report(const Settings &wanted, const ChangePlan &plan, const std::optional<Settings> &after) {
     QJsonObject report;
-    int applied = 0, equal = 0, refused = 0;
+    int applied = 0, equal = 0, notApplied = 0;
     for (const SettingSpec &spec : AllSettings()) {
       const auto w = wanted.find(spec.name);
       if (w == wanted.end()) continue;
-      const auto before = current->find(spec.name);
-      const bool wasEqual = before != current->end() && SameValue(spec, before->second, w->second);
-      const auto g = groups.find(spec.group);
-      std::string state;
       std::string held;
-      if (g == groups.end()) {
-        state = "already equal";
-      } else if (!after) {
-        // Nothing is called applied that was not read back.
-        state = wasEqual ? "already equal, not read back" : g->second == Outcome::Sent ? "sent, not read back" : "not applied";
-      } else {
-        const auto it = after->find(spec.name);
-        held = it == after->end() ? "(not reported)" : it->second;
-        const bool nowEqual = it != after->end() && SameValue(spec, it->second, w->second);
-        state = !nowEqual ? "refused" : wasEqual ? "already equal" : "applied";
+      const SettingOutcome outcome = OutcomeOf(spec, w->second, plan, after, &held);
+      switch (outcome) {
+        case SettingOutcome::Applied: ++applied; break;
+        case SettingOutcome::AlreadyEqual: ++equal; break;
+        default: ++notApplied; break;
       }
-      if (state == "applied") ++applied;
-      else if (state == "already equal") ++equal;
-      else ++refused;
-      std::string line = spec.name + " = " + w->second + ": " + state;
-      if (state == "refused") line += " (the module holds " + held + ")";
+      std::string line = spec.name + " = " + w->second + ": " + OutcomeText(outcome);
+      if (outcome == SettingOutcome::Refused) line += " (the module holds " + held + ")";
       Say(line);
-      report[QString::fromStdString(spec.name)] = QString::fromStdString(state);
+      report[QString::fromStdString(spec.name)] = QString::fromUtf8(OutcomeText(outcome));
     }
-    Say(std::to_string(applied) + " applied, " + std::to_string(equal) + " already equal, " + std::to_string(refused) +
-        " not applied");
+    Say(std::to_string(applied) + " applied, " + std::to_string(equal) + " already equal, " +
+        std::to_string(notApplied) + " not applied");
     Summary(result_.lines.back());
     Json()["settings"] = report;
-    if (refused > 0) result_.status = std::max(result_.status, static_cast<int>(kModuleFailed));
+    if (notApplied > 0) result_.status = std::max(result_.status, static_cast<int>(kModuleFailed));
   }
 
   std::optional<IdentityReply> QueryIdentity() {
