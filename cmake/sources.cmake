@@ -27,6 +27,7 @@ set(RQ735_PTY_SOURCES
 set(RQ735_SERIAL_SOURCES
   serial/line_settings.cpp serial/line_settings.h
   serial/open_failure.cpp serial/open_failure.h
+  serial/port_list.cpp serial/port_list.h
   serial/tcomm.cpp serial/tcomm.h
   serial/tcomm_workers.cpp serial/tcomm_workers.h
   serial/termios2_baud.cpp serial/termios2_baud.h)
