@@ -57,6 +57,7 @@ set(RQ735_APP_SOURCES
 
 # rq735ctl, without its main(): the module from the command line (Qt Core).
 set(RQ735_CTL_SOURCES
+  ctl/command_line.cpp ctl/command_line.h
   ctl/commands.cpp ctl/commands.h
   ctl/module_line.cpp ctl/module_line.h
   ctl/settings.cpp ctl/settings.h)

@@ -21,6 +21,7 @@
 #include "protocol/module_frames.h"
 #include "protocol/number_format.h"
 #include "serial/open_failure.h"
+#include "serial/port_list.h"
 #include "serial/tcomm.h"
 
 namespace {
@@ -115,6 +116,8 @@ std::optional<Rs485Line> LineOf(const Settings &values) {
   if (!rate || *rate <= 0 || position >= std::size(parities)) return std::nullopt;
   return Rs485Line{static_cast<uint32_t>(*rate), parities[position], parity->second};
 }
+
+}  // namespace
 
 // One port's work: the line, what was found, and how it ended.
 class Session {
@@ -213,11 +216,11 @@ class Session {
   }
 
   // set and apply: sends what differs, the RS485 line last, then reads everything back.
-  void Change(const Settings &wanted) {
-    std::optional<ChangePlan> plan = Difference(wanted);
+  void Change() {
+    std::optional<ChangePlan> plan = Difference(inv_.wanted);
     if (!plan) return;
     const bool answering = SendGroups(*plan) && FollowLine(*plan);
-    Report(wanted, *plan, answering ? ReadSettings() : std::nullopt);
+    Report(inv_.wanted, *plan, answering ? ReadSettings() : std::nullopt);
   }
 
   // What the module holds, what it is to hold (its values with the wanted ones over them), and
@@ -450,21 +453,203 @@ class Session {
   std::unique_ptr<ModuleLine> line_;
 };
 
+namespace {
+
+// What follows each command, checked before any port is opened.
+
+void NoArguments(const std::string &command, const std::vector<std::string> &args) {
+  if (!args.empty()) throw UsageError(command + " takes no arguments");
+}
+
+void TakeNothing(Invocation &inv, const std::vector<std::string> &args, const std::map<std::string, std::string> &) {
+  NoArguments(inv.command, args);
+}
+
+void TakeSet(Invocation &inv, const std::vector<std::string> &args, const std::map<std::string, std::string> &) {
+  if (args.empty()) throw UsageError("set needs NAME=VALUE");
+  for (const std::string &pair : args) {
+    const size_t eq = pair.find('=');
+    if (eq == std::string::npos) throw UsageError("set: \"" + pair + "\" is not NAME=VALUE");
+    const std::string name = pair.substr(0, eq);
+    const SettingSpec *spec = FindSetting(name);
+    if (!spec) throw UsageError("set: unknown setting " + name + " (rq735ctl --help lists them)");
+    std::string why;
+    const auto v = CanonicalValue(*spec, pair.substr(eq + 1), &why);
+    if (!v) throw UsageError("set: " + why);
+    inv.wanted[name] = *v;
+  }
+}
+
+void TakeFile(Invocation &inv, const std::vector<std::string> &args) {
+  if (args.size() != 1) throw UsageError(inv.command + " needs one FILE");
+  inv.file = args[0];
+}
+
+void TakeSave(Invocation &inv, const std::vector<std::string> &args, const std::map<std::string, std::string> &) {
+  TakeFile(inv, args);
+}
+
+void TakeApply(Invocation &inv, const std::vector<std::string> &args, const std::map<std::string, std::string> &) {
+  TakeFile(inv, args);
+  std::string why;
+  const auto wanted = ReadSettingsFile(inv.file, &why);
+  if (!wanted) throw UsageError(why, false);
+  inv.wanted = *wanted;
+}
+
+void TakeHart(Invocation &inv, const std::vector<std::string> &rest, const std::map<std::string, std::string> &options) {
+  if (rest.empty()) throw UsageError("hart needs identity, vars, address N or raw HEX");
+  inv.action = rest[0];
+  const auto polling = options.find("polling");
+  if (polling != options.end() && inv.action != "identity") throw UsageError("--polling goes with hart identity only");
+  if (inv.action == "identity") {
+    if (rest.size() != 1) throw UsageError("hart identity takes only --polling N");
+    if (polling != options.end()) inv.pollingAddress = NumberArgument("--polling", polling->second, 0, 15);
+  } else if (inv.action == "vars") {
+    if (rest.size() != 1) throw UsageError("hart vars takes no arguments");
+  } else if (inv.action == "address") {
+    if (rest.size() != 2) throw UsageError("hart address needs N");
+    inv.number = NumberArgument("hart address", rest[1], 0, 15);
+  } else if (inv.action == "raw") {
+    if (rest.size() != 2) throw UsageError("hart raw needs the frame's body in hexadecimal, as \"02 80 00 00\"");
+    const HexPairs body = ParseHexPairs(rest[1], 15);
+    if (body.error != HexPairsError::None || body.bytes.empty())
+      throw UsageError("hart raw: \"" + rest[1] + "\" is not up to 15 hexadecimal pairs (capitals) separated by blanks");
+    inv.body = body.bytes;
+  } else {
+    throw UsageError("hart: unknown " + inv.action);
+  }
+}
+
+void TakeModbus(Invocation &inv, const std::vector<std::string> &rest, const std::map<std::string, std::string> &options) {
+  if (rest.size() != 1 || rest[0] != "read") throw UsageError("modbus needs read, and nothing after it but its options");
+  for (const auto &[name, v] : options) {
+    const std::string o = "--" + name;
+    if (name == "slave") inv.slave = NumberArgument(o, v, 0, 247);
+    else if (name == "start") inv.start = NumberArgument(o, v, 0, 65535);
+    else if (name == "count") inv.count = NumberArgument(o, v, 1, 125);
+    else if (name == "format") {
+      const auto &formats = RegisterFormats();
+      const auto it = std::find(formats.begin(), formats.end(), v);
+      if (it == formats.end()) throw UsageError("--format: \"" + v + "\" is not one of float-abcd, float-cdab, uint32-abcd, uint32-cdab");
+      inv.format = static_cast<int>(it - formats.begin());
+    }
+  }
+}
+
+// What the shell may offer after each command.
+
+Completion Nothing(const std::vector<std::string> &, const std::string &) { return {}; }
+
+Completion AFile(const std::vector<std::string> &args, const std::string &) {
+  Completion c;
+  c.files = args.empty();
+  return c;
+}
+
+// A setting's name, followed by "=", or once the "=" is typed the values it takes.
+Completion ASetting(const std::vector<std::string> &, const std::string &word) {
+  Completion c;
+  const size_t eq = word.find('=');
+  if (eq == std::string::npos) {
+    for (const SettingSpec &spec : AllSettings()) c.words.push_back(spec.name + "=");
+    return c;
+  }
+  const SettingSpec *spec = FindSetting(std::string_view(word).substr(0, eq));
+  if (!spec) return c;
+  std::vector<std::string> values = spec->choices;
+  if (spec->kind == SettingSpec::Kind::Number && spec->high - spec->low < 16)
+    for (int v = spec->low; v <= spec->high; ++v) values.push_back(std::to_string(v));
+  for (const std::string &v : values) c.words.push_back(spec->name + "=" + v);
+  return c;
+}
+
+Completion AHartAction(const std::vector<std::string> &args, const std::string &) {
+  if (!args.empty()) return {};
+  return {{"identity", "vars", "address", "raw"}};
+}
+
+Completion AModbusAction(const std::vector<std::string> &args, const std::string &) {
+  if (!args.empty()) return {};
+  return {{"read"}};
+}
+
+std::vector<std::string> FormatNames() { return RegisterFormats(); }
+
+// rq735ctl ports: what the window's "Serial Port:" list offers beside COM1 to COM12.
+int ListPorts(const Invocation &inv) {
+  const std::vector<FoundPort> ports = FoundPorts();
+  if (inv.json) {
+    QJsonArray list;
+    for (const FoundPort &p : ports)
+      list.append(QJsonObject{{"port", p.name},
+                              {"device", p.device},
+                              {"kind", p.kind == FoundPort::Kind::Simulator ? "simulator" : "adapter"}});
+    std::printf("%s\n", QJsonDocument(QJsonObject{{"ports", list}}).toJson(QJsonDocument::Compact).constData());
+    return kDone;
+  }
+  for (const FoundPort &p : ports) {
+    std::string line = p.name.toLocal8Bit().toStdString();
+    if (p.device != p.name) line += " -> " + p.device.toLocal8Bit().toStdString();
+    if (p.kind == FoundPort::Kind::Simulator) line += " (simulator)";
+    std::printf("%s\n", line.c_str());
+  }
+  if (ports.empty()) std::fprintf(stderr, "rq735ctl: no serial adapter or running simulator found\n");
+  return kDone;
+}
+
 }  // namespace
+
+const std::vector<CommandSpec> &Commands() {
+  static const std::vector<CommandSpec> table = {
+      {"info", "", "the communication query; prints the module's answer", {}, TakeNothing, Nothing,
+       [](Session &s) { s.Info(); }, nullptr},
+      {"get", "", "the module's settings (system and MODBUS side of meter 0)", {}, TakeNothing, Nothing,
+       [](Session &s) { s.Get(); }, nullptr},
+      {"set", "NAME=VALUE ...", "writes settings, reads them back and compares", {}, TakeSet, ASetting,
+       [](Session &s) { s.Change(); }, nullptr},
+      {"save", "FILE", "all readable settings to a JSON file", {}, TakeSave, AFile, [](Session &s) { s.Save(); },
+       nullptr},
+      {"apply", "FILE", "what differs from FILE, the RS485 line last; then reads back", {}, TakeApply, AFile,
+       [](Session &s) { s.Change(); }, nullptr},
+      {"hart", "identity [--polling N] | vars | address N | raw \"02 80 00 00\"",
+       "HART commands 0, 3 and 6, or a frame of your own, to the instrument behind the module",
+       {{"polling", "N", "hart identity: the instrument's polling address (0)"}}, TakeHart, AHartAction,
+       [](Session &s) { s.Hart(); }, nullptr},
+      {"modbus", "read [--slave N] [--start A] [--count C] [--format F]",
+       "holding registers of the module's MODBUS side, the map's pairs decoded",
+       {{"slave", "N", "modbus read: the slave address (the module's own)"},
+        {"start", "A", "modbus read: the first register (0)"},
+        {"count", "C", "modbus read: how many registers (10)"},
+        {"format", "F", "modbus read: how the pairs are read (the module's data formats)", FormatNames}},
+       TakeModbus, AModbusAction, [](Session &s) { s.ModbusRead(); }, nullptr},
+      {"ports", "", "the serial adapters and running simulators this machine offers", {}, TakeNothing, Nothing,
+       nullptr, ListPorts},
+  };
+  return table;
+}
+
+const CommandSpec *FindCommand(std::string_view name) {
+  for (const CommandSpec &c : Commands())
+    if (c.name == name) return &c;
+  return nullptr;
+}
+
+int NumberArgument(const std::string &what, const std::string &text, int low, int high) {
+  const auto value = TryTextToInt(text);
+  if (!value || *value < low || *value > high)
+    throw UsageError(what + ": \"" + text + "\" is not a whole number from " + std::to_string(low) + " to " +
+                     std::to_string(high));
+  return *value;
+}
 
 PortResult RunOnPort(const Invocation &inv, const QString &port, const std::function<void(const std::string &)> &trace) {
   PortResult result;
   result.port = port;
   Session session(inv, result, trace);
   try {
-    if (session.Open()) {
-      if (inv.command == "info") session.Info();
-      else if (inv.command == "get") session.Get();
-      else if (inv.command == "save") session.Save();
-      else if (inv.command == "set" || inv.command == "apply") session.Change(inv.wanted);
-      else if (inv.command == "hart") session.Hart();
-      else if (inv.command == "modbus") session.ModbusRead();
-    }
+    const CommandSpec *command = FindCommand(inv.command);
+    if (command && command->onPort && session.Open()) command->onPort(session);
   } catch (const std::exception &e) {
     session.Fail(kModuleFailed, std::string("stopped: ") + e.what());
   }

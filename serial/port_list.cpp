@@ -3,8 +3,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
+#include <QUrl>
 
 #include "serial/sim_ports.h"
+#include "serial/tcomm.h"
 
 std::vector<FoundPort> FoundAdapters(const QString &devRoot) {
   std::vector<FoundPort> found;
@@ -37,4 +39,15 @@ QStringList PortNames(const std::vector<FoundPort> &ports) {
   QStringList names;
   for (const FoundPort &p : ports) names << p.name;
   return names;
+}
+
+QString PortIdentity(const QString &port) {
+  if (port.contains(QStringLiteral("://"))) {
+    const QUrl url(port);  // lower-cases the scheme and the host
+    if (url.isValid()) return url.adjusted(QUrl::StripTrailingSlash | QUrl::NormalizePathSegments).toString();
+    return port;
+  }
+  const QString path = QString::fromStdString(CommDevicePath(port.toStdString()));
+  const QString canonical = QFileInfo(path).canonicalFilePath();
+  return canonical.isEmpty() ? QDir::cleanPath(path) : canonical;
 }
