@@ -6,6 +6,7 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <iterator>
 #include <map>
@@ -700,8 +701,10 @@ std::optional<Settings> ReadSettingsFile(const std::string &path, std::string *e
     }
     std::string text;
     if (it.value().isDouble() && spec->kind == SettingSpec::Kind::Number) {
+      // Cast only what an int holds; anything else goes on as text, which the check refuses.
       const double d = it.value().toDouble();
-      text = d == static_cast<int>(d) ? std::to_string(static_cast<int>(d)) : std::to_string(d);
+      const bool whole = std::isfinite(d) && std::trunc(d) == d && std::fabs(d) < 1e9;
+      text = whole ? std::to_string(static_cast<int>(d)) : std::to_string(d);
     } else if (it.value().isString() && spec->kind != SettingSpec::Kind::Number) {
       text = it.value().toString().toStdString();
     } else {

@@ -108,6 +108,7 @@ TEST(Ctl, BadInputIsRefusedWithItsReasonBeforeAnythingIsSent) {
       {{"apply", file("foreign.json", R"({"settings": {}})")}, "not a settings file of rq735ctl"},
       {{"apply", file("unknown.json", head + R"(1, "settings": {"slave_adress": 5}})")}, "unknown setting slave_adress"},
       {{"apply", file("range.json", head + R"(1, "settings": {"meter_type": 16}})")}, "meter_type: \"16\""},
+      {{"apply", file("huge.json", head + R"(1, "settings": {"meter_type": 1e30}})")}, "meter_type: \"1000000"},
       {{"apply", file("kind.json", head + R"(1, "settings": {"slave_address": "five"}})")}, "wrong kind"},
       {{"set", "rs485_baud=115200"}, "rs485_baud: \"115200\" is not one of 1200"},
       {{"set", "coefficient_factor=0.1"}, "exactly 5 printable characters"},
