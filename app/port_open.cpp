@@ -1,11 +1,9 @@
 // Choosing the port, its baud rate and parity, and opening or closing it.
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QSet>
 #include <QSignalBlocker>
 
 #include <functional>
@@ -14,7 +12,7 @@
 #include "app/conversions.h"
 #include "app/list_positions.h"
 #include "app/main_window.h"
-#include "serial/sim_ports.h"
+#include "serial/port_list.h"
 #include "ui_main_window.h"
 
 namespace {
@@ -47,26 +45,12 @@ class DropDownWatcher : public QObject {
 
 }  // namespace
 
-QStringList TForm1::FoundSerialDevices(const QString &devRoot) {
-  QStringList found;
-  QSet<QString> named;  // devices a by-id link already stands for
-  const QDir byId(devRoot + QStringLiteral("/serial/by-id"));
-  for (const QFileInfo &f : byId.entryInfoList(QDir::System | QDir::Files, QDir::Name)) {
-    found << f.absoluteFilePath();
-    named.insert(f.canonicalFilePath());
-  }
-  for (const QFileInfo &f :
-       QDir(devRoot).entryInfoList({QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*")}, QDir::System, QDir::Name))
-    if (!named.contains(f.canonicalFilePath())) found << f.absoluteFilePath();
-  return found;
-}
+QStringList TForm1::FoundSerialDevices(const QString &devRoot) { return PortNames(FoundAdapters(devRoot)); }
 
 void TForm1::FillPortList() {
   // COM1..COM12 come from the layout and keep their positions; the devices and simulators found
   // now follow, replacing those found last time.
-  QStringList found = FoundSerialDevices();
-  for (const std::string &path : ListSimulatedPorts()) found << QString::fromStdString(path);
-  found.removeDuplicates();
+  const QStringList found = PortNames(FoundPorts());
 
   QComboBox *port = ui_->SPREALCOM;
   QStringList listed;

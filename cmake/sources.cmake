@@ -29,6 +29,7 @@ set(RQ735_PTY_SOURCES
 set(RQ735_SERIAL_SOURCES
   serial/line_settings.cpp serial/line_settings.h
   serial/open_failure.cpp serial/open_failure.h
+  serial/port_list.cpp serial/port_list.h
   serial/tcomm.cpp serial/tcomm.h
   serial/tcomm_workers.cpp serial/tcomm_workers.h
   serial/termios2_baud.cpp serial/termios2_baud.h)
@@ -58,6 +59,7 @@ set(RQ735_APP_SOURCES
 
 # rq735ctl, without its main(): the module from the command line (Qt Core).
 set(RQ735_CTL_SOURCES
+  ctl/command_line.cpp ctl/command_line.h
   ctl/commands.cpp ctl/commands.h
   ctl/module_line.cpp ctl/module_line.h
   ctl/settings.cpp ctl/settings.h)

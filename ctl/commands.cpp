@@ -5,7 +5,11 @@
 #include <QJsonDocument>
 #include <QSaveFile>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <iterator>
+#include <map>
 
 #include "ctl/module_line.h"
 #include "protocol/config_frame.h"
@@ -19,6 +23,7 @@
 #include "protocol/module_frames.h"
 #include "protocol/number_format.h"
 #include "serial/open_failure.h"
+#include "serial/port_list.h"
 #include "serial/tcomm.h"
 
 namespace {
@@ -46,9 +51,75 @@ QJsonValue JsonValue(const SettingSpec &spec, const std::string &value) {
 // Numbers as JSON numbers, everything else as strings.
 QJsonObject ToJson(const Settings &settings) {
   QJsonObject values;
-  for (const auto &[name, value] : settings) values[QString::fromStdString(name)] = JsonValue(*FindSetting(name), value);
+  for (const auto &[name, value] : settings) {
+    const SettingSpec *spec = FindSetting(name);
+    values[QString::fromStdString(name)] = spec ? JsonValue(*spec, value) : QString::fromStdString(value);
+  }
   return values;
 }
+
+// set and apply: what became of each group's frame, and of each wanted setting.
+enum class GroupOutcome { NotSent, Sent, Refused };
+enum class SettingOutcome { Applied, AlreadyEqual, Refused, SentNotReadBack, EqualNotReadBack, NotApplied };
+
+const char *OutcomeText(SettingOutcome outcome) {
+  switch (outcome) {
+    case SettingOutcome::Applied: return "applied";
+    case SettingOutcome::AlreadyEqual: return "already equal";
+    case SettingOutcome::Refused: return "refused";
+    case SettingOutcome::SentNotReadBack: return "sent, not read back";
+    case SettingOutcome::EqualNotReadBack: return "already equal, not read back";
+    case SettingOutcome::NotApplied: return "not applied";
+  }
+  return "not applied";
+}
+
+struct ChangePlan {
+  Settings current;  // what the module held
+  Settings merged;   // what it is to hold
+  std::map<SettingGroup, GroupOutcome> groups;  // the frames to send, in sending order
+};
+
+bool HeldAlike(const SettingSpec &spec, const Settings &held, const std::string &value) {
+  const auto it = held.find(spec.name);
+  return it != held.end() && SameValue(spec, it->second, value);
+}
+
+SettingOutcome OutcomeOf(const SettingSpec &spec, const std::string &wanted, const ChangePlan &plan,
+                         const std::optional<Settings> &after, std::string *held) {
+  const auto group = plan.groups.find(spec.group);
+  if (group == plan.groups.end()) return SettingOutcome::AlreadyEqual;
+  const bool wasEqual = HeldAlike(spec, plan.current, wanted);
+  if (!after) {
+    if (wasEqual) return SettingOutcome::EqualNotReadBack;
+    return group->second == GroupOutcome::Sent ? SettingOutcome::SentNotReadBack : SettingOutcome::NotApplied;
+  }
+  const auto it = after->find(spec.name);
+  *held = it == after->end() ? "(not reported)" : it->second;
+  if (!HeldAlike(spec, *after, wanted)) return SettingOutcome::Refused;
+  return wasEqual ? SettingOutcome::AlreadyEqual : SettingOutcome::Applied;
+}
+
+// The RS485 line that the values describe.
+struct Rs485Line {
+  uint32_t baud;
+  TParity parity;
+  std::string parityName;
+};
+std::optional<Rs485Line> LineOf(const Settings &values) {
+  const auto baud = values.find(std::string(kBaudSetting));
+  const auto parity = values.find(std::string(kParitySetting));
+  const SettingSpec *paritySpec = FindSetting(kParitySetting);
+  if (baud == values.end() || parity == values.end() || !paritySpec) return std::nullopt;
+  const auto rate = TryTextToInt(baud->second);
+  const TParity parities[] = {TParity::None, TParity::Odd, TParity::Even};  // in the order of the choices
+  const auto at = std::find(paritySpec->choices.begin(), paritySpec->choices.end(), parity->second);
+  const auto position = static_cast<size_t>(at - paritySpec->choices.begin());
+  if (!rate || *rate <= 0 || position >= std::size(parities)) return std::nullopt;
+  return Rs485Line{static_cast<uint32_t>(*rate), parities[position], parity->second};
+}
+
+}  // namespace
 
 // One port's work: the line, what was found, and how it ended.
 class Session {
@@ -147,99 +218,100 @@ class Session {
   }
 
   // set and apply: sends what differs, the RS485 line last, then reads everything back.
-  void Change(const Settings &wanted) {
-    const auto current = ReadSettings();
-    if (!current) return;
-    Settings merged = *current;
-    for (const auto &[name, value] : wanted) merged[name] = value;
+  void Change() {
+    std::optional<ChangePlan> plan = Difference(inv_.wanted);
+    if (!plan) return;
+    const bool answering = SendGroups(*plan) && FollowLine(*plan);
+    Report(inv_.wanted, *plan, answering ? ReadSettings() : std::nullopt);
+  }
 
-    enum class Outcome { Equal, Sent, Refused, NotSent };
-    std::map<SettingGroup, Outcome> groups;
+  // What the module holds, what it is to hold (its values with the wanted ones over them), and
+  // the groups whose frames must go because a wanted value differs.
+  std::optional<ChangePlan> Difference(const Settings &wanted) {
+    std::optional<Settings> current = ReadSettings();
+    if (!current) return std::nullopt;
+    ChangePlan plan;
+    plan.current = std::move(*current);
+    plan.merged = plan.current;
     for (const auto &[name, value] : wanted) {
+      plan.merged[name] = value;
       const SettingSpec *spec = FindSetting(name);
-      const auto it = current->find(name);
-      const bool equal = it != current->end() && SameValue(*spec, it->second, value);
-      if (!equal) groups[spec->group] = Outcome::NotSent;
+      if (!spec) continue;  // checked when the command line or the file was read
+      if (!HeldAlike(*spec, plan.current, value)) plan.groups[spec->group] = GroupOutcome::NotSent;
     }
+    return plan;
+  }
 
-    bool stopped = false;
-    std::optional<std::pair<uint32_t, TParity>> newLine;
-    for (auto &[group, outcome] : groups) {
+  // Each group's frame in turn; false when the module stopped answering (nothing after it is sent).
+  bool SendGroups(ChangePlan &plan) {
+    for (auto &[group, outcome] : plan.groups) {
       std::string why;
-      const auto frame = GroupFrame(group, merged, &why);
+      const auto frame = GroupFrame(group, plan.merged, &why);
       if (!frame) {
-        outcome = Outcome::Refused;
+        outcome = GroupOutcome::Refused;
         Fail(kModuleFailed, "not sent: " + why);
         continue;
       }
       const auto reply = line_->Exchange(*frame);
       if (!reply) {
         Fail(kModuleFailed, line_->Lost() ? "the port went away: " + line_->LostReason() + "; stopped" : "no answer to a setting; stopped");
-        stopped = true;
-        break;
+        return false;
       }
-      const std::string text = Text(*reply);
-      outcome = text.find("ERR") != std::string::npos ? Outcome::Refused : Outcome::Sent;
-      if (group == SettingGroup::Line && outcome == Outcome::Sent) {
-        newLine = {static_cast<uint32_t>(std::stoul(merged["rs485_baud"])),
-                   merged["rs485_parity"] == "odd" ? TParity::Odd
-                   : merged["rs485_parity"] == "even" ? TParity::Even
-                                                      : TParity::None};
-      }
+      outcome = Text(*reply).find("ERR") != std::string::npos ? GroupOutcome::Refused : GroupOutcome::Sent;
     }
+    return true;
+  }
 
-    if (newLine && !stopped) {
-      // The module now talks at the new line settings: follow it, and check that it answers there.
-      try {
-        line_->Reopen(newLine->first, newLine->second);
-        const auto answer = line_->Exchange(CommunicationQueryFrame());
-        if (answer && FindReplyKey(Text(*answer), "QV:"))
-          Say("the module answers at " + std::to_string(newLine->first) + " baud, parity " + merged["rs485_parity"]);
-        else {
-          Fail(kModuleFailed, "the module does not answer at the new line settings");
-          stopped = true;
-        }
-      } catch (const ECommsError &e) {
-        Fail(kPortFailed, std::string("cannot reopen the port at the new line settings: ") + e.what());
-        stopped = true;
-      }
+  // After the RS485 line setting the module talks at its new line: the port follows it, and the
+  // module must answer there. False when it does not.
+  bool FollowLine(const ChangePlan &plan) {
+    const auto line = plan.groups.find(SettingGroup::Line);
+    if (line == plan.groups.end() || line->second != GroupOutcome::Sent) return true;
+    const auto target = LineOf(plan.merged);
+    if (!target) {
+      Fail(kModuleFailed, "the new line settings are not known; stopped");
+      return false;
     }
+    try {
+      line_->Reopen(target->baud, target->parity);
+      const auto answer = line_->Exchange(CommunicationQueryFrame());
+      if (!answer || !FindReplyKey(Text(*answer), "QV:")) {
+        Fail(kModuleFailed, "the module does not answer at the new line settings");
+        return false;
+      }
+      Say("the module answers at " + std::to_string(target->baud) + " baud, parity " + target->parityName);
+      return true;
+    } catch (const ECommsError &e) {
+      Fail(kPortFailed, std::string("cannot reopen the port at the new line settings: ") + e.what());
+      return false;
+    }
+  }
 
-    const auto after = stopped ? std::nullopt : ReadSettings();
+  // One line per wanted setting, in table order, then the counts. Nothing is called applied that
+  // was not read back (`after` is empty when reading back was not possible).
+  void Report(const Settings &wanted, const ChangePlan &plan, const std::optional<Settings> &after) {
     QJsonObject report;
-    int applied = 0, equal = 0, refused = 0;
+    int applied = 0, equal = 0, notApplied = 0;
     for (const SettingSpec &spec : AllSettings()) {
       const auto w = wanted.find(spec.name);
       if (w == wanted.end()) continue;
-      const auto before = current->find(spec.name);
-      const bool wasEqual = before != current->end() && SameValue(spec, before->second, w->second);
-      const auto g = groups.find(spec.group);
-      std::string state;
       std::string held;
-      if (g == groups.end()) {
-        state = "already equal";
-      } else if (!after) {
-        // Nothing is called applied that was not read back.
-        state = wasEqual ? "already equal, not read back" : g->second == Outcome::Sent ? "sent, not read back" : "not applied";
-      } else {
-        const auto it = after->find(spec.name);
-        held = it == after->end() ? "(not reported)" : it->second;
-        const bool nowEqual = it != after->end() && SameValue(spec, it->second, w->second);
-        state = !nowEqual ? "refused" : wasEqual ? "already equal" : "applied";
+      const SettingOutcome outcome = OutcomeOf(spec, w->second, plan, after, &held);
+      switch (outcome) {
+        case SettingOutcome::Applied: ++applied; break;
+        case SettingOutcome::AlreadyEqual: ++equal; break;
+        default: ++notApplied; break;
       }
-      if (state == "applied") ++applied;
-      else if (state == "already equal") ++equal;
-      else ++refused;
-      std::string line = spec.name + " = " + w->second + ": " + state;
-      if (state == "refused") line += " (the module holds " + held + ")";
+      std::string line = spec.name + " = " + w->second + ": " + OutcomeText(outcome);
+      if (outcome == SettingOutcome::Refused) line += " (the module holds " + held + ")";
       Say(line);
-      report[QString::fromStdString(spec.name)] = QString::fromStdString(state);
+      report[QString::fromStdString(spec.name)] = QString::fromUtf8(OutcomeText(outcome));
     }
-    Say(std::to_string(applied) + " applied, " + std::to_string(equal) + " already equal, " + std::to_string(refused) +
-        " not applied");
+    Say(std::to_string(applied) + " applied, " + std::to_string(equal) + " already equal, " +
+        std::to_string(notApplied) + " not applied");
     Summary(result_.lines.back());
     Json()["settings"] = report;
-    if (refused > 0) result_.status = std::max(result_.status, static_cast<int>(kModuleFailed));
+    if (notApplied > 0) result_.status = std::max(result_.status, static_cast<int>(kModuleFailed));
   }
 
   std::optional<IdentityReply> QueryIdentity() {
@@ -315,24 +387,26 @@ class Session {
       if (!settings) return;
     }
     if (slave < 0) {
-      const auto held = settings->find("slave_address");
+      const auto held = settings->find(std::string(kSlaveAddressSetting));
       const auto address = held == settings->end() ? std::nullopt : TryTextToInt(held->second);
       if (!address || *address < 0 || *address > modbus::kMaxSlaveAddress)
         return Fail(kModuleFailed, "the module's slave address is not a MODBUS address; give --slave");
       slave = *address;
     }
-    const char *names[] = {"format_current", "format_variable1", "format_variable2", "format_variable3",
-                           "format_variable4"};
-    for (size_t i = 0; i < formats.size(); ++i) {
+    // The register pairs of the map, in order: the current, then variables 1 to 4.
+    const std::vector<const SettingSpec *> pairs = GroupSettings(SettingGroup::DataFormat);
+    std::array<std::string, 5> names;
+    for (size_t i = 0; i < formats.size() && i < pairs.size(); ++i) {
+      const SettingSpec &spec = *pairs[i];
+      names[i] = spec.name.substr(spec.name.find('_') + 1);
       if (inv_.format >= 0) {
         formats[i] = inv_.format;
         continue;
       }
-      const SettingSpec *spec = FindSetting(names[i]);
-      const auto it = settings->find(names[i]);
-      const auto pos = it == settings->end() ? spec->choices.end()
-                                             : std::find(spec->choices.begin(), spec->choices.end(), it->second);
-      formats[i] = pos == spec->choices.end() ? 0 : static_cast<int>(pos - spec->choices.begin());
+      const auto it = settings->find(spec.name);
+      const auto pos = it == settings->end() ? spec.choices.end()
+                                             : std::find(spec.choices.begin(), spec.choices.end(), it->second);
+      formats[i] = pos == spec.choices.end() ? 0 : static_cast<int>(pos - spec.choices.begin());
     }
     const auto reply = line_->Exchange(ReadHoldingRegistersRequest(static_cast<uint8_t>(slave),
                                                                    static_cast<uint16_t>(inv_.start),
@@ -366,8 +440,9 @@ class Session {
       const int format = formats[static_cast<size_t>(reg / 2)];
       const double value = RegisterPairValue(answer.registers[i], answer.registers[i + 1], format);
       const std::string text = FormatGeneral(value);
-      Say(std::string(names[reg / 2] + 7) + " = " + text + " (" + FindSetting("format_variable1")->choices[static_cast<size_t>(format)] + ")");
-      values.append(QJsonObject{{"name", QString::fromLatin1(names[reg / 2] + 7)}, {"value", value}});
+      const std::string &name = names[static_cast<size_t>(reg / 2)];
+      Say(name + " = " + text + " (" + RegisterFormats().at(static_cast<size_t>(format)) + ")");
+      values.append(QJsonObject{{"name", QString::fromStdString(name)}, {"value", value}});
       ++i;
     }
     Json()["registers"] = registers;
@@ -381,21 +456,203 @@ class Session {
   std::unique_ptr<ModuleLine> line_;
 };
 
+namespace {
+
+// What follows each command, checked before any port is opened.
+
+void NoArguments(const std::string &command, const std::vector<std::string> &args) {
+  if (!args.empty()) throw UsageError(command + " takes no arguments");
+}
+
+void TakeNothing(Invocation &inv, const std::vector<std::string> &args, const std::map<std::string, std::string> &) {
+  NoArguments(inv.command, args);
+}
+
+void TakeSet(Invocation &inv, const std::vector<std::string> &args, const std::map<std::string, std::string> &) {
+  if (args.empty()) throw UsageError("set needs NAME=VALUE");
+  for (const std::string &pair : args) {
+    const size_t eq = pair.find('=');
+    if (eq == std::string::npos) throw UsageError("set: \"" + pair + "\" is not NAME=VALUE");
+    const std::string name = pair.substr(0, eq);
+    const SettingSpec *spec = FindSetting(name);
+    if (!spec) throw UsageError("set: unknown setting " + name + " (rq735ctl --help lists them)");
+    std::string why;
+    const auto v = CanonicalValue(*spec, pair.substr(eq + 1), &why);
+    if (!v) throw UsageError("set: " + why);
+    inv.wanted[name] = *v;
+  }
+}
+
+void TakeFile(Invocation &inv, const std::vector<std::string> &args) {
+  if (args.size() != 1) throw UsageError(inv.command + " needs one FILE");
+  inv.file = args[0];
+}
+
+void TakeSave(Invocation &inv, const std::vector<std::string> &args, const std::map<std::string, std::string> &) {
+  TakeFile(inv, args);
+}
+
+void TakeApply(Invocation &inv, const std::vector<std::string> &args, const std::map<std::string, std::string> &) {
+  TakeFile(inv, args);
+  std::string why;
+  const auto wanted = ReadSettingsFile(inv.file, &why);
+  if (!wanted) throw UsageError(why, false);
+  inv.wanted = *wanted;
+}
+
+void TakeHart(Invocation &inv, const std::vector<std::string> &rest, const std::map<std::string, std::string> &options) {
+  if (rest.empty()) throw UsageError("hart needs identity, vars, address N or raw HEX");
+  inv.action = rest[0];
+  const auto polling = options.find("polling");
+  if (polling != options.end() && inv.action != "identity") throw UsageError("--polling goes with hart identity only");
+  if (inv.action == "identity") {
+    if (rest.size() != 1) throw UsageError("hart identity takes only --polling N");
+    if (polling != options.end()) inv.pollingAddress = NumberArgument("--polling", polling->second, 0, 15);
+  } else if (inv.action == "vars") {
+    if (rest.size() != 1) throw UsageError("hart vars takes no arguments");
+  } else if (inv.action == "address") {
+    if (rest.size() != 2) throw UsageError("hart address needs N");
+    inv.number = NumberArgument("hart address", rest[1], 0, 15);
+  } else if (inv.action == "raw") {
+    if (rest.size() != 2) throw UsageError("hart raw needs the frame's body in hexadecimal, as \"02 80 00 00\"");
+    const HexPairs body = ParseHexPairs(rest[1], 15);
+    if (body.error != HexPairsError::None || body.bytes.empty())
+      throw UsageError("hart raw: \"" + rest[1] + "\" is not up to 15 hexadecimal pairs (capitals) separated by blanks");
+    inv.body = body.bytes;
+  } else {
+    throw UsageError("hart: unknown " + inv.action);
+  }
+}
+
+void TakeModbus(Invocation &inv, const std::vector<std::string> &rest, const std::map<std::string, std::string> &options) {
+  if (rest.size() != 1 || rest[0] != "read") throw UsageError("modbus needs read, and nothing after it but its options");
+  for (const auto &[name, v] : options) {
+    const std::string o = "--" + name;
+    if (name == "slave") inv.slave = NumberArgument(o, v, 0, 247);
+    else if (name == "start") inv.start = NumberArgument(o, v, 0, 65535);
+    else if (name == "count") inv.count = NumberArgument(o, v, 1, 125);
+    else if (name == "format") {
+      const auto &formats = RegisterFormats();
+      const auto it = std::find(formats.begin(), formats.end(), v);
+      if (it == formats.end()) throw UsageError("--format: \"" + v + "\" is not one of float-abcd, float-cdab, uint32-abcd, uint32-cdab");
+      inv.format = static_cast<int>(it - formats.begin());
+    }
+  }
+}
+
+// What the shell may offer after each command.
+
+Completion Nothing(const std::vector<std::string> &, const std::string &) { return {}; }
+
+Completion AFile(const std::vector<std::string> &args, const std::string &) {
+  Completion c;
+  c.files = args.empty();
+  return c;
+}
+
+// A setting's name, followed by "=", or once the "=" is typed the values it takes.
+Completion ASetting(const std::vector<std::string> &, const std::string &word) {
+  Completion c;
+  const size_t eq = word.find('=');
+  if (eq == std::string::npos) {
+    for (const SettingSpec &spec : AllSettings()) c.words.push_back(spec.name + "=");
+    return c;
+  }
+  const SettingSpec *spec = FindSetting(std::string_view(word).substr(0, eq));
+  if (!spec) return c;
+  std::vector<std::string> values = spec->choices;
+  if (spec->kind == SettingSpec::Kind::Number && spec->high - spec->low < 16)
+    for (int v = spec->low; v <= spec->high; ++v) values.push_back(std::to_string(v));
+  for (const std::string &v : values) c.words.push_back(spec->name + "=" + v);
+  return c;
+}
+
+Completion AHartAction(const std::vector<std::string> &args, const std::string &) {
+  if (!args.empty()) return {};
+  return {{"identity", "vars", "address", "raw"}};
+}
+
+Completion AModbusAction(const std::vector<std::string> &args, const std::string &) {
+  if (!args.empty()) return {};
+  return {{"read"}};
+}
+
+std::vector<std::string> FormatNames() { return RegisterFormats(); }
+
+// rq735ctl ports: what the window's "Serial Port:" list offers beside COM1 to COM12.
+int ListPorts(const Invocation &inv) {
+  const std::vector<FoundPort> ports = FoundPorts();
+  if (inv.json) {
+    QJsonArray list;
+    for (const FoundPort &p : ports)
+      list.append(QJsonObject{{"port", p.name},
+                              {"device", p.device},
+                              {"kind", p.kind == FoundPort::Kind::Simulator ? "simulator" : "adapter"}});
+    std::printf("%s\n", QJsonDocument(QJsonObject{{"ports", list}}).toJson(QJsonDocument::Compact).constData());
+    return kDone;
+  }
+  for (const FoundPort &p : ports) {
+    std::string line = p.name.toLocal8Bit().toStdString();
+    if (p.device != p.name) line += " -> " + p.device.toLocal8Bit().toStdString();
+    if (p.kind == FoundPort::Kind::Simulator) line += " (simulator)";
+    std::printf("%s\n", line.c_str());
+  }
+  if (ports.empty()) std::fprintf(stderr, "rq735ctl: no serial adapter or running simulator found\n");
+  return kDone;
+}
+
 }  // namespace
+
+const std::vector<CommandSpec> &Commands() {
+  static const std::vector<CommandSpec> table = {
+      {"info", "", "the communication query; prints the module's answer", {}, TakeNothing, Nothing,
+       [](Session &s) { s.Info(); }, nullptr},
+      {"get", "", "the module's settings (system and MODBUS side of meter 0)", {}, TakeNothing, Nothing,
+       [](Session &s) { s.Get(); }, nullptr},
+      {"set", "NAME=VALUE ...", "writes settings, reads them back and compares", {}, TakeSet, ASetting,
+       [](Session &s) { s.Change(); }, nullptr},
+      {"save", "FILE", "all readable settings to a JSON file", {}, TakeSave, AFile, [](Session &s) { s.Save(); },
+       nullptr},
+      {"apply", "FILE", "what differs from FILE, the RS485 line last; then reads back", {}, TakeApply, AFile,
+       [](Session &s) { s.Change(); }, nullptr},
+      {"hart", "identity [--polling N] | vars | address N | raw \"02 80 00 00\"",
+       "HART commands 0, 3 and 6, or a frame of your own, to the instrument behind the module",
+       {{"polling", "N", "hart identity: the instrument's polling address (0)"}}, TakeHart, AHartAction,
+       [](Session &s) { s.Hart(); }, nullptr},
+      {"modbus", "read [--slave N] [--start A] [--count C] [--format F]",
+       "holding registers of the module's MODBUS side, the map's pairs decoded",
+       {{"slave", "N", "modbus read: the slave address (the module's own)"},
+        {"start", "A", "modbus read: the first register (0)"},
+        {"count", "C", "modbus read: how many registers (10)"},
+        {"format", "F", "modbus read: how the pairs are read (the module's data formats)", FormatNames}},
+       TakeModbus, AModbusAction, [](Session &s) { s.ModbusRead(); }, nullptr},
+      {"ports", "", "the serial adapters and running simulators this machine offers", {}, TakeNothing, Nothing,
+       nullptr, ListPorts},
+  };
+  return table;
+}
+
+const CommandSpec *FindCommand(std::string_view name) {
+  for (const CommandSpec &c : Commands())
+    if (c.name == name) return &c;
+  return nullptr;
+}
+
+int NumberArgument(const std::string &what, const std::string &text, int low, int high) {
+  const auto value = TryTextToInt(text);
+  if (!value || *value < low || *value > high)
+    throw UsageError(what + ": \"" + text + "\" is not a whole number from " + std::to_string(low) + " to " +
+                     std::to_string(high));
+  return *value;
+}
 
 PortResult RunOnPort(const Invocation &inv, const QString &port, const std::function<void(const std::string &)> &trace) {
   PortResult result;
   result.port = port;
   Session session(inv, result, trace);
   try {
-    if (session.Open()) {
-      if (inv.command == "info") session.Info();
-      else if (inv.command == "get") session.Get();
-      else if (inv.command == "save") session.Save();
-      else if (inv.command == "set" || inv.command == "apply") session.Change(inv.wanted);
-      else if (inv.command == "hart") session.Hart();
-      else if (inv.command == "modbus") session.ModbusRead();
-    }
+    const CommandSpec *command = FindCommand(inv.command);
+    if (command && command->onPort && session.Open()) command->onPort(session);
   } catch (const std::exception &e) {
     session.Fail(kModuleFailed, std::string("stopped: ") + e.what());
   }
@@ -446,8 +703,10 @@ std::optional<Settings> ReadSettingsFile(const std::string &path, std::string *e
     }
     std::string text;
     if (it.value().isDouble() && spec->kind == SettingSpec::Kind::Number) {
+      // Cast only what an int holds; anything else goes on as text, which the check refuses.
       const double d = it.value().toDouble();
-      text = d == static_cast<int>(d) ? std::to_string(static_cast<int>(d)) : std::to_string(d);
+      const bool whole = std::isfinite(d) && std::trunc(d) == d && std::fabs(d) < 1e9;
+      text = whole ? std::to_string(static_cast<int>(d)) : std::to_string(d);
     } else if (it.value().isString() && spec->kind != SettingSpec::Kind::Number) {
       text = it.value().toString().toStdString();
     } else {

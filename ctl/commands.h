@@ -1,11 +1,17 @@
-// What rq735ctl does on one port: the commands, each run on a thread of its own per port.
+// What rq735ctl does: its commands, one row each in one table (what a command takes, what it runs),
+// each run on a thread of its own per port.
 #pragma once
 
 #include <QJsonObject>
 #include <QString>
 
 #include <chrono>
+#include <functional>
+#include <map>
+#include <optional>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ctl/settings.h"
@@ -21,7 +27,7 @@ struct Invocation {
   std::chrono::milliseconds timeout{1000};
   bool json = false;
   bool trace = false;
-  std::string command;            // info, get, set, save, apply, hart, modbus
+  std::string command;            // a name of the command table
   std::vector<std::string> args;  // what follows the command
   Settings wanted;                // set and apply: checked before anything is sent
   std::string file;               // save and apply
@@ -44,6 +50,51 @@ struct PortResult {
   std::vector<std::string> errors;  // for standard error
   QJsonObject json;
 };
+
+// A mistake on the command line, found before any port is opened: exit status 2, the message,
+// and (unless `hint` is false) a pointer to the help.
+struct UsageError : std::runtime_error {
+  explicit UsageError(const std::string &message, bool hint = true) : std::runtime_error(message), hint(hint) {}
+  bool hint;
+};
+
+// A whole number from `low` to `high`; UsageError naming `what` otherwise.
+int NumberArgument(const std::string &what, const std::string &text, int low, int high);
+
+// An option: its name without the dashes, the name of its value (empty for a switch), what it
+// does, and for shell completion the values it may take.
+struct OptionSpec {
+  std::string name;
+  std::string valueName;
+  std::string about;
+  std::vector<std::string> (*values)() = nullptr;
+};
+
+// What the shell may complete a word with: these words, or file names.
+struct Completion {
+  std::vector<std::string> words;
+  bool files = false;
+};
+
+class Session;  // one port's run
+
+struct CommandSpec {
+  std::string name;
+  std::string synopsis;  // what follows the name, for the help
+  std::string about;
+  std::vector<OptionSpec> options;  // its own options, beside the global ones
+  // Checks what follows the command and the values of its own options that were given, into the
+  // invocation; throws UsageError.
+  void (*take)(Invocation &inv, const std::vector<std::string> &args, const std::map<std::string, std::string> &options);
+  // What may follow `args`, given the `word` typed so far; the shell keeps what begins with it.
+  Completion (*complete)(const std::vector<std::string> &args, const std::string &word);
+  void (*onPort)(Session &session);  // runs on every --port at once
+  int (*alone)(const Invocation &inv);  // or, for a command that opens no port, this; its exit status
+};
+
+// The commands, in the order the help lists them.
+const std::vector<CommandSpec> &Commands();
+const CommandSpec *FindCommand(std::string_view name);
 
 // Runs the invocation's command on one port. `trace` gets the frames when tracing.
 PortResult RunOnPort(const Invocation &invocation, const QString &port,

@@ -6,66 +6,145 @@
 
 #include "protocol/hart.h"
 #include "protocol/int_text.h"
-#include "protocol/modbus_reply.h"
 #include "protocol/module_frames.h"
 
 namespace {
 
 using Kind = SettingSpec::Kind;
 using G = SettingGroup;
+using F = ModbusReplyField;
+using P = SystemParameters;
 
 const std::vector<std::string> kOffOn = {"off", "on"};
 const std::vector<std::string> kFloatFormats = {"float-abcd", "float-cdab"};
 const std::vector<std::string> kFormats = {"float-abcd", "float-cdab", "uint32-abcd", "uint32-cdab"};
 const std::vector<std::string> kParsingCommands = {"none", "command1", "command2"};
 
+// What a setting takes, for the rows below.
+SettingSpec Takes(Kind kind, int low, int high) {
+  SettingSpec s;
+  s.kind = kind;
+  s.low = low;
+  s.high = high;
+  return s;
+}
+SettingSpec Number(int low, int high) { return Takes(Kind::Number, low, high); }
+SettingSpec ListedNumber(int first, int last) {
+  SettingSpec s = Number(first, last);
+  s.listed = true;
+  return s;
+}
+SettingSpec Choice(std::vector<std::string> choices) {
+  SettingSpec s = Takes(Kind::Choice, 0, 0);
+  s.choices = std::move(choices);
+  return s;
+}
+SettingSpec Decimal(int most, std::string allowed) {
+  SettingSpec s = Takes(Kind::Decimal, 1, most);
+  s.allowed = std::move(allowed);
+  return s;
+}
+SettingSpec Text(int length) { return Takes(Kind::Text, length, length); }
+SettingSpec Hex(int most) { return Takes(Kind::Hex, 0, most); }
+
+SettingSource FromSystem(std::optional<int> P::*position) {
+  SettingSource s;
+  s.systemPosition = position;
+  return s;
+}
+SettingSource FromSystem(std::optional<std::string> P::*text) {
+  SettingSource s;
+  s.systemText = text;
+  return s;
+}
+SettingSource FromMeter(ModbusReplyField field) {
+  SettingSource s;
+  s.meterField = field;
+  return s;
+}
+
+SettingSpec Row(std::string name, SettingSpec takes, SettingSource from, SettingGroup group, size_t slot,
+                std::string about) {
+  takes.name = std::move(name);
+  takes.source = from;
+  takes.group = group;
+  takes.slot = slot;
+  takes.about = std::move(about);
+  return takes;
+}
+
 std::vector<SettingSpec> MakeTable() {
   std::vector<SettingSpec> t = {
-      {"slave_address", G::SlaveAddress, Kind::Number, 0, 999, {}, {}, "the module's MODBUS slave address"},
-      {"working_mode", G::WorkingMode, Kind::Choice, 0, 0, {"transparent", "modbus-single", "modbus-multiple"}, {},
-       "transparent passes HART through; the MODBUS modes publish the instrument's values"},
-      {"return_time", G::ReturnTime, Kind::Choice, 0, 0, {"50ms", "100ms", "200ms", "300ms", "400ms", "500ms"}, {},
-       "how soon the module answers on RS485"},
-      {"hart_interval", G::HartInterval, Kind::Number, 0, 999, {}, {}, "HART polling interval, in tens of ms"},
-      {"rs485_baud", G::Line, Kind::Choice, 0, 0, {"1200", "2400", "4800", "9600", "19200", "38400", "57600"}, {},
-       "the module's RS485 line speed"},
-      {"rs485_parity", G::Line, Kind::Choice, 0, 0, {"none", "odd", "even"}, {}, "the module's RS485 parity"},
-      {"totalizer_upper", G::Totalizer, Kind::Decimal, 1, 6, {}, "0123456789.-", "totalizer URV (channel AD1)"},
-      {"totalizer_lower", G::Totalizer, Kind::Decimal, 1, 6, {}, "0123456789.-", "totalizer LRV"},
-      {"totalizer_start", G::Totalizer, Kind::Decimal, 1, 5, {}, "0123456789.-", "totalizer starting point"},
-      {"cutoff", G::Cutoff, Kind::Decimal, 1, 5, {}, "0123456789.", "low-flow cut-off of channel AD1"},
-      {"coefficient", G::Coefficient, Kind::Number, 0, 9999, {}, {}, "coefficient, in ten-thousandths"},
-      {"meter_enabled", G::MeterProfile, Kind::Choice, 0, 0, kOffOn, {}, "meter 0 is polled"},
-      {"meter_device_mode", G::MeterProfile, Kind::Choice, 0, 0, {"secondary-master", "master"}, {},
-       "how the module masters meter 0"},
-      {"meter_type", G::MeterProfile, Kind::Number, 0, 15, {}, {}, "meter type, 0 the custom meter"},
-      {"meter_preamble", G::MeterProfile, Kind::Number, 4, 9, {}, {}, "preambles the module sends to meter 0"},
-      {"meter_clear_time", G::MeterProfile, Kind::Number, 0, 999, {}, {}, "buffer clear time, in seconds"},
-      {"format_current", G::DataFormat, Kind::Choice, 0, 0, kFloatFormats, {}, "registers 1-2: the loop current"},
-      {"format_variable1", G::DataFormat, Kind::Choice, 0, 0, kFormats, {}, "registers 3-4: variable 1"},
-      {"format_variable2", G::DataFormat, Kind::Choice, 0, 0, kFormats, {}, "registers 5-6: variable 2"},
-      {"format_variable3", G::DataFormat, Kind::Choice, 0, 0, kFormats, {}, "registers 7-8: variable 3"},
-      {"format_variable4", G::DataFormat, Kind::Choice, 0, 0, kFormats, {}, "registers 9-10: variable 4"},
-      {"coefficient_mode", G::VariableCoefficient, Kind::Choice, 0, 0, {"off", "m3s-to-m3h", "factor", "factor-x100"},
-       {}, "what is done to variable 1"},
-      {"coefficient_factor", G::VariableCoefficient, Kind::Text, 5, 5, {}, {}, "variable 1's factor, 5 characters"},
-      {"custom_command1_enabled", G::CustomCommand1, Kind::Choice, 0, 0, kOffOn, {}, "custom read command 1 is sent"},
-      {"custom_command1", G::CustomCommand1, Kind::Hex, 0, 14, {}, {}, "custom read command 1, hexadecimal bytes"},
-      {"custom_command2_enabled", G::CustomCommand2, Kind::Choice, 0, 0, kOffOn, {}, "custom read command 2 is sent"},
-      {"custom_command2", G::CustomCommand2, Kind::Hex, 0, 14, {}, {}, "custom read command 2, hexadecimal bytes"},
-      {"parsing_address_bits", G::ParsingFormat, Kind::Number, 3, 9, {}, {}, "custom parsing: address bits"},
+      Row(std::string(kSlaveAddressSetting), Number(0, 999), FromSystem(&P::slaveAddress), G::SlaveAddress, 0,
+          "the module's MODBUS slave address"),
+      Row("working_mode", Choice({"transparent", "modbus-single", "modbus-multiple"}), FromSystem(&P::workingMode),
+          G::WorkingMode, 0, "transparent passes HART through; the MODBUS modes publish the instrument's values"),
+      Row("return_time", Choice({"50ms", "100ms", "200ms", "300ms", "400ms", "500ms"}), FromSystem(&P::returnTime),
+          G::ReturnTime, 0, "how soon the module answers on RS485"),
+      Row("hart_interval", Number(0, 999), FromSystem(&P::hartInterval), G::HartInterval, 0,
+          "HART polling interval, in tens of ms"),
+      Row(std::string(kBaudSetting), Choice({"1200", "2400", "4800", "9600", "19200", "38400", "57600"}),
+          FromSystem(&P::baudPosition), G::Line, 0, "the module's RS485 line speed"),
+      Row(std::string(kParitySetting), Choice({"none", "odd", "even"}), FromSystem(&P::parityPosition), G::Line, 1,
+          "the module's RS485 parity"),
+      Row("totalizer_upper", Decimal(6, "0123456789.-"), FromSystem(&P::rangeUpper), G::Totalizer, 0,
+          "totalizer URV (channel AD1)"),
+      Row("totalizer_lower", Decimal(6, "0123456789.-"), FromSystem(&P::rangeLower), G::Totalizer, 1,
+          "totalizer LRV"),
+      Row("totalizer_start", Decimal(5, "0123456789.-"), FromSystem(&P::totalizerStart), G::Totalizer, 2,
+          "totalizer starting point"),
+      Row("cutoff", Decimal(5, "0123456789."), FromSystem(&P::cutoff), G::Cutoff, 0, "low-flow cut-off of channel AD1"),
+      Row("coefficient", Number(0, 9999), FromSystem(&P::coefficient), G::Coefficient, 0,
+          "coefficient, in ten-thousandths"),
+      Row("meter_enabled", Choice(kOffOn), FromMeter(F::Enabled), G::MeterProfile, 0, "meter 0 is polled"),
+      Row("meter_device_mode", Choice({"secondary-master", "master"}), FromMeter(F::DeviceMode), G::MeterProfile, 1,
+          "how the module masters meter 0"),
+      Row("meter_type", Number(0, 15), FromMeter(F::MeterType), G::MeterProfile, 2, "meter type, 0 the custom meter"),
+      Row("meter_preamble", ListedNumber(4, 9), FromMeter(F::Preamble), G::MeterProfile, 3,
+          "preambles the module sends to meter 0"),
+      Row("meter_clear_time", Number(0, 999), FromMeter(F::ClearTime), G::MeterProfile, 4,
+          "buffer clear time, in seconds"),
+      Row("format_current", Choice(kFloatFormats), FromMeter(F::Format1), G::DataFormat, 0,
+          "registers 1-2: the loop current"),
+      Row("format_variable1", Choice(kFormats), FromMeter(F::Format3), G::DataFormat, 1, "registers 3-4: variable 1"),
+      Row("format_variable2", Choice(kFormats), FromMeter(F::Format5), G::DataFormat, 2, "registers 5-6: variable 2"),
+      Row("format_variable3", Choice(kFormats), FromMeter(F::Format7), G::DataFormat, 3, "registers 7-8: variable 3"),
+      Row("format_variable4", Choice(kFormats), FromMeter(F::Format9), G::DataFormat, 4, "registers 9-10: variable 4"),
+      Row("coefficient_mode", Choice({"off", "m3s-to-m3h", "factor", "factor-x100"}), FromMeter(F::CoefficientMode),
+          G::VariableCoefficient, 0, "what is done to variable 1"),
+      Row("coefficient_factor", Text(5), FromMeter(F::CoefficientFactor), G::VariableCoefficient, 1,
+          "variable 1's factor, 5 characters"),
+      Row("custom_command1_enabled", Choice(kOffOn), FromMeter(F::Command1Switch), G::CustomCommand1, 0,
+          "custom read command 1 is sent"),
+      Row("custom_command1", Hex(14), FromMeter(F::Command1Bytes), G::CustomCommand1, 1,
+          "custom read command 1, hexadecimal bytes"),
+      Row("custom_command2_enabled", Choice(kOffOn), FromMeter(F::Command2Switch), G::CustomCommand2, 0,
+          "custom read command 2 is sent"),
+      Row("custom_command2", Hex(14), FromMeter(F::Command2Bytes), G::CustomCommand2, 1,
+          "custom read command 2, hexadecimal bytes"),
+      Row("parsing_address_bits", ListedNumber(3, 9), FromMeter(F::AddressBits), G::ParsingFormat, 0,
+          "custom parsing: address bits"),
   };
-  for (int v = 1; v <= 4; ++v) {
-    const std::string n = "parsing_variable" + std::to_string(v);
-    const std::string which = "custom parsing of variable " + std::to_string(v);
-    t.push_back({n + "_command", G::ParsingFormat, Kind::Choice, 0, 0, kParsingCommands, {}, which + ": the command"});
-    t.push_back({n + "_start", G::ParsingFormat, Kind::Number, 0, 99, {}, {}, which + ": start address"});
-    t.push_back({n + "_length", G::ParsingFormat, Kind::Choice, 0, 0, {"4", "8"}, {}, which + ": bytes"});
+  // The parsing frame's slots after the address bits: command, start and length of each variable.
+  const ModbusReplyField fields[4][3] = {{F::Command1, F::StartAddress1, F::Length1},
+                                         {F::Command3, F::StartAddress3, F::Length3},
+                                         {F::Command5, F::StartAddress5, F::Length5},
+                                         {F::Command7, F::StartAddress7, F::Length7}};
+  for (size_t v = 0; v < 4; ++v) {
+    const std::string n = "parsing_variable" + std::to_string(v + 1);
+    const std::string which = "custom parsing of variable " + std::to_string(v + 1);
+    const size_t slot = 1 + 3 * v;
+    t.push_back(Row(n + "_command", Choice(kParsingCommands), FromMeter(fields[v][0]), G::ParsingFormat, slot,
+                    which + ": the command"));
+    t.push_back(Row(n + "_start", Number(0, 99), FromMeter(fields[v][1]), G::ParsingFormat, slot + 1,
+                    which + ": start address"));
+    t.push_back(Row(n + "_length", Choice({"4", "8"}), FromMeter(fields[v][2]), G::ParsingFormat, slot + 2,
+                    which + ": bytes"));
   }
   return t;
 }
 
-std::optional<int> Number(std::string_view text) {
+std::optional<int> WholeNumber(std::string_view text) {
   int value = 0;
   const auto r = std::from_chars(text.data(), text.data() + text.size(), value);
   if (r.ec != std::errc() || r.ptr != text.data() + text.size() || text.empty()) return std::nullopt;
@@ -84,20 +163,26 @@ int Position(const SettingSpec &spec, const std::string &value) {
   return it == spec.choices.end() ? -1 : static_cast<int>(it - spec.choices.begin());
 }
 
+int ListStart(const SettingSpec &spec) { return spec.listed ? spec.low : 0; }
+
 // A value as the module gave it: a number without its leading zeros, a position as its choice.
-void Put(Settings &out, const std::string &name, const std::string &text) {
-  const SettingSpec *spec = FindSetting(name);
+void PutText(Settings &out, const SettingSpec &spec, const std::string &text) {
   std::string error;
-  const auto canonical = CanonicalValue(*spec, text, &error);
-  out[name] = canonical ? *canonical : text;
+  const auto canonical = CanonicalValue(spec, text, &error);
+  out[spec.name] = canonical ? *canonical : text;
 }
 
-void PutPosition(Settings &out, const std::string &name, int position) {
-  const SettingSpec *spec = FindSetting(name);
-  if (spec->kind == Kind::Choice && position >= 0 && position < static_cast<int>(spec->choices.size()))
-    out[name] = spec->choices[static_cast<size_t>(position)];
+void PutPosition(Settings &out, const SettingSpec &spec, int position) {
+  if (spec.kind == Kind::Choice && position >= 0 && position < static_cast<int>(spec.choices.size()))
+    out[spec.name] = spec.choices[static_cast<size_t>(position)];
   else
-    out[name] = std::to_string(position);
+    out[spec.name] = std::to_string(position + ListStart(spec));
+}
+
+const SettingSpec *ReadFromMeterField(ModbusReplyField field) {
+  for (const SettingSpec &spec : AllSettings())
+    if (spec.source.meterField == field) return &spec;
+  return nullptr;  // the working mode comes from the system parameters
 }
 
 // Meter 0's MODBUS parameter reply, every group read (the custom ones too, whatever the meter type).
@@ -105,46 +190,10 @@ class MeterReader : public ModbusReplySink {
  public:
   explicit MeterReader(Settings &out) : out_(out) {}
   void SetPosition(ModbusReplyField field, int position) override {
-    using F = ModbusReplyField;
-    switch (field) {
-      case F::CoefficientMode: return PutPosition(out_, "coefficient_mode", position);
-      case F::Enabled: return PutPosition(out_, "meter_enabled", position);
-      case F::DeviceMode: return PutPosition(out_, "meter_device_mode", position);
-      case F::MeterType: out_["meter_type"] = std::to_string(position); return;
-      case F::Preamble: out_["meter_preamble"] = std::to_string(position + 4); return;
-      case F::Format1: return PutPosition(out_, "format_current", position);
-      case F::Format3: return PutPosition(out_, "format_variable1", position);
-      case F::Format5: return PutPosition(out_, "format_variable2", position);
-      case F::Format7: return PutPosition(out_, "format_variable3", position);
-      case F::Format9: return PutPosition(out_, "format_variable4", position);
-      case F::AddressBits: out_["parsing_address_bits"] = std::to_string(position + 3); return;
-      case F::Command1: return PutPosition(out_, "parsing_variable1_command", position);
-      case F::Length1: return PutPosition(out_, "parsing_variable1_length", position);
-      case F::Command3: return PutPosition(out_, "parsing_variable2_command", position);
-      case F::Length3: return PutPosition(out_, "parsing_variable2_length", position);
-      case F::Command5: return PutPosition(out_, "parsing_variable3_command", position);
-      case F::Length5: return PutPosition(out_, "parsing_variable3_length", position);
-      case F::Command7: return PutPosition(out_, "parsing_variable4_command", position);
-      case F::Length7: return PutPosition(out_, "parsing_variable4_length", position);
-      case F::Command1Switch: return PutPosition(out_, "custom_command1_enabled", position);
-      case F::Command2Switch: return PutPosition(out_, "custom_command2_enabled", position);
-      default: return;  // the working mode comes from the system parameters
-    }
+    if (const SettingSpec *spec = ReadFromMeterField(field)) PutPosition(out_, *spec, position);
   }
   void SetText(ModbusReplyField field, std::string_view text) override {
-    using F = ModbusReplyField;
-    const std::string t(text);
-    switch (field) {
-      case F::CoefficientFactor: return Put(out_, "coefficient_factor", t);
-      case F::ClearTime: return Put(out_, "meter_clear_time", t);
-      case F::StartAddress1: return Put(out_, "parsing_variable1_start", t);
-      case F::StartAddress3: return Put(out_, "parsing_variable2_start", t);
-      case F::StartAddress5: return Put(out_, "parsing_variable3_start", t);
-      case F::StartAddress7: return Put(out_, "parsing_variable4_start", t);
-      case F::Command1Bytes: return Put(out_, "custom_command1", t);
-      case F::Command2Bytes: return Put(out_, "custom_command2", t);
-      default: return;
-    }
+    if (const SettingSpec *spec = ReadFromMeterField(field)) PutText(out_, *spec, std::string(text));
   }
   int SelectedMeterType() const override { return 0; }
   void ShowCustomParsing(bool) override {}
@@ -153,14 +202,76 @@ class MeterReader : public ModbusReplySink {
   Settings &out_;
 };
 
-// A setting's value as a position or a number, for a frame; -1 (refused by the frame) when it has none.
-int ValueOf(const Settings &values, const std::string &name) {
-  const SettingSpec *spec = FindSetting(name);
-  const auto it = values.find(name);
-  if (it == values.end()) return -1;
-  if (spec->kind == Kind::Choice) return Position(*spec, it->second);
-  return Number(it->second).value_or(-1);
+// The values of one frame by slot: what the frame carries of each (a choice's position, a
+// number), -1 where a setting has no such number, and each setting's text.
+class FrameValues {
+ public:
+  explicit FrameValues(size_t count) : numbers_(count, -1), texts_(count) {}
+  void Set(size_t slot, int number, const std::string &text) {
+    if (slot >= numbers_.size()) return;
+    numbers_[slot] = number;
+    texts_[slot] = text;
+  }
+  int Number(size_t slot) const { return slot < numbers_.size() ? numbers_[slot] : -1; }
+  std::string Text(size_t slot) const { return slot < texts_.size() ? texts_[slot] : std::string(); }
+  std::vector<uint8_t> Bytes(size_t slot) const {
+    const std::string pairs = Text(slot);
+    return pairs.empty() ? std::vector<uint8_t>() : ParseHexPairs(pairs, pairs.size()).bytes;
+  }
+
+ private:
+  std::vector<int> numbers_;
+  std::vector<std::string> texts_;
+};
+
+// What a setting's canonical value puts in its frame as a number.
+int CarriedNumber(const SettingSpec &spec, const std::string &value) {
+  if (spec.kind == Kind::Choice) return Position(spec, value);
+  if (spec.kind == Kind::Number) {
+    const auto n = WholeNumber(value);
+    return n ? *n - ListStart(spec) : -1;
+  }
+  return -1;
 }
+
+ModuleFrame Unchecked(std::string bytes) { return {std::move(bytes), {}}; }
+
+// The frame of each group, from the values at the slots its settings name. Every setting is on
+// meter 0.
+struct GroupWriter {
+  SettingGroup group;
+  ModuleFrame (*frame)(const FrameValues &v);
+};
+const GroupWriter kWriters[] = {
+    {G::SlaveAddress, [](const FrameValues &v) { return SlaveAddressFrame(v.Number(0)); }},
+    {G::WorkingMode, [](const FrameValues &v) { return WorkingModeFrame(v.Number(0)); }},
+    {G::ReturnTime, [](const FrameValues &v) { return ReturnTimeFrame(v.Number(0)); }},
+    {G::HartInterval, [](const FrameValues &v) { return HartIntervalFrame(v.Number(0)); }},
+    {G::Totalizer, [](const FrameValues &v) { return Unchecked(TotalizerFrame(v.Text(0), v.Text(1), v.Text(2))); }},
+    {G::Cutoff, [](const FrameValues &v) { return Unchecked(CutoffFrame(v.Text(0))); }},
+    {G::Coefficient, [](const FrameValues &v) { return Unchecked(CoefficientFactorFrame(v.Number(0))); }},
+    {G::MeterProfile,
+     [](const FrameValues &v) {
+       return MeterProfileFrame(0, v.Number(0), v.Number(1), v.Number(2), v.Number(3), v.Number(4));
+     }},
+    {G::DataFormat,
+     [](const FrameValues &v) {
+       return DataFormatFrame(0, {v.Number(0), v.Number(1), v.Number(2), v.Number(3), v.Number(4)});
+     }},
+    {G::VariableCoefficient, [](const FrameValues &v) { return CoefficientFrame(v.Number(0), v.Text(1)); }},
+    {G::CustomCommand1, [](const FrameValues &v) { return CustomCommandFrame(0, '1', v.Number(0), v.Bytes(1)); }},
+    {G::CustomCommand2, [](const FrameValues &v) { return CustomCommandFrame(0, '2', v.Number(0), v.Bytes(1)); }},
+    {G::ParsingFormat,
+     [](const FrameValues &v) {
+       std::array<ParsingRow, 4> rows{};
+       for (size_t r = 0; r < rows.size(); ++r) {
+         const size_t slot = 1 + 3 * r;
+         rows[r] = {v.Number(slot), v.Number(slot + 1), v.Number(slot + 2)};
+       }
+       return ParsingFormatFrame(0, v.Number(0), rows);
+     }},
+    {G::Line, [](const FrameValues &v) { return LineSettingFrame(v.Number(0), v.Number(1)); }},
+};
 
 }  // namespace
 
@@ -175,13 +286,15 @@ const SettingSpec *FindSetting(std::string_view name) {
   return nullptr;
 }
 
+const std::vector<std::string> &RegisterFormats() { return kFormats; }
+
 std::vector<const SettingSpec *> GroupSettings(SettingGroup group) {
   std::vector<const SettingSpec *> out;
   for (const SettingSpec &spec : AllSettings())
     if (spec.group == group) out.push_back(&spec);
+  std::stable_sort(out.begin(), out.end(), [](const SettingSpec *a, const SettingSpec *b) { return a->slot < b->slot; });
   return out;
 }
-
 std::optional<std::string> CanonicalValue(const SettingSpec &spec, std::string_view text, std::string *error) {
   auto fail = [&](const std::string &what) -> std::optional<std::string> {
     *error = spec.name + ": \"" + std::string(text) + "\" " + what;
@@ -189,7 +302,7 @@ std::optional<std::string> CanonicalValue(const SettingSpec &spec, std::string_v
   };
   switch (spec.kind) {
     case Kind::Number: {
-      const auto value = Number(text);
+      const auto value = WholeNumber(text);
       if (!value || *value < spec.low || *value > spec.high)
         return fail("is not a whole number from " + std::to_string(spec.low) + " to " + std::to_string(spec.high));
       return std::to_string(*value);
@@ -222,7 +335,6 @@ std::optional<std::string> CanonicalValue(const SettingSpec &spec, std::string_v
   }
   return fail("cannot be read");
 }
-
 bool SameValue(const SettingSpec &spec, const std::string &a, const std::string &b) {
   if (spec.kind == Kind::Decimal) {
     const auto x = DecimalValue(a), y = DecimalValue(b);
@@ -234,17 +346,11 @@ bool SameValue(const SettingSpec &spec, const std::string &a, const std::string 
 Settings SettingsFromReplies(std::string_view systemReply, std::string_view meterReply) {
   Settings out;
   const SystemParameters p = ReadSystemParameters(systemReply);
-  if (p.slaveAddress) Put(out, "slave_address", *p.slaveAddress);
-  if (p.workingMode) PutPosition(out, "working_mode", *p.workingMode);
-  if (p.returnTime) PutPosition(out, "return_time", *p.returnTime);
-  if (p.hartInterval) Put(out, "hart_interval", *p.hartInterval);
-  if (p.baudPosition) PutPosition(out, "rs485_baud", *p.baudPosition);
-  if (p.parityPosition) PutPosition(out, "rs485_parity", *p.parityPosition);
-  if (p.rangeUpper) Put(out, "totalizer_upper", *p.rangeUpper);
-  if (p.rangeLower) Put(out, "totalizer_lower", *p.rangeLower);
-  if (p.totalizerStart) Put(out, "totalizer_start", *p.totalizerStart);
-  if (p.cutoff) Put(out, "cutoff", *p.cutoff);
-  if (p.coefficient) Put(out, "coefficient", *p.coefficient);
+  for (const SettingSpec &spec : AllSettings()) {
+    const SettingSource &from = spec.source;
+    if (from.systemPosition && p.*from.systemPosition) PutPosition(out, spec, *(p.*from.systemPosition));
+    if (from.systemText && p.*from.systemText) PutText(out, spec, *(p.*from.systemText));
+  }
   MeterReader reader(out);
   try {
     ApplyModbusParameterReply(meterReply, reader);
@@ -255,55 +361,36 @@ Settings SettingsFromReplies(std::string_view systemReply, std::string_view mete
 }
 
 std::optional<std::string> GroupFrame(SettingGroup group, const Settings &values, std::string *error) {
-  for (const SettingSpec *spec : GroupSettings(group)) {
+  const std::vector<const SettingSpec *> settings = GroupSettings(group);
+  const auto writer = std::find_if(std::begin(kWriters), std::end(kWriters),
+                                   [group](const GroupWriter &w) { return w.group == group; });
+  if (settings.empty() || writer == std::end(kWriters)) {
+    *error = "no frame writes that group";
+    return std::nullopt;
+  }
+  FrameValues slots(settings.back()->slot + 1);
+  for (const SettingSpec *spec : settings) {
     const auto it = values.find(spec->name);
-    std::string why;
     if (it == values.end()) {
       *error = spec->name + ": the module did not tell its value, which its frame carries too";
       return std::nullopt;
     }
-    if (!CanonicalValue(*spec, it->second, &why)) {
+    std::string why;
+    const auto value = CanonicalValue(*spec, it->second, &why);
+    if (!value) {
       *error = "the module holds " + why;
       return std::nullopt;
     }
+    slots.Set(spec->slot, CarriedNumber(*spec, *value), *value);
   }
-  auto v = [&](const std::string &name) { return ValueOf(values, name); };
-  auto text = [&](const std::string &name) { return values.at(name); };
-  switch (group) {
-    case G::SlaveAddress: return SlaveAddressFrame(v("slave_address")).bytes;
-    case G::WorkingMode: return WorkingModeFrame(v("working_mode")).bytes;
-    case G::ReturnTime: return ReturnTimeFrame(v("return_time")).bytes;
-    case G::HartInterval: return HartIntervalFrame(v("hart_interval")).bytes;
-    case G::Totalizer: return TotalizerFrame(text("totalizer_upper"), text("totalizer_lower"), text("totalizer_start"));
-    case G::Cutoff: return CutoffFrame(text("cutoff"));
-    case G::Coefficient: return CoefficientFactorFrame(v("coefficient"));
-    case G::MeterProfile:
-      return MeterProfileFrame(0, v("meter_enabled"), v("meter_device_mode"), v("meter_type"),
-                               v("meter_preamble") - 4, v("meter_clear_time"))
-          .bytes;
-    case G::DataFormat:
-      return DataFormatFrame(0, {v("format_current"), v("format_variable1"), v("format_variable2"),
-                                 v("format_variable3"), v("format_variable4")})
-          .bytes;
-    case G::VariableCoefficient: return CoefficientFrame(v("coefficient_mode"), text("coefficient_factor")).bytes;
-    case G::CustomCommand1:
-    case G::CustomCommand2: {
-      const std::string n = group == G::CustomCommand1 ? "1" : "2";
-      const std::string pairs = text("custom_command" + n);
-      const std::vector<uint8_t> bytes = pairs.empty() ? std::vector<uint8_t>() : ParseHexPairs(pairs, 14).bytes;
-      return CustomCommandFrame(0, n[0], v("custom_command" + n + "_enabled"), bytes).bytes;
-    }
-    case G::ParsingFormat: {
-      std::array<ParsingRow, 4> rows{};
-      for (size_t r = 0; r < rows.size(); ++r) {
-        const std::string n = "parsing_variable" + std::to_string(r + 1);
-        rows[r] = {v(n + "_command"), v(n + "_start"), v(n + "_length")};
-      }
-      return ParsingFormatFrame(0, v("parsing_address_bits") - 3, rows).bytes;
-    }
-    case G::Line: return LineSettingFrame(v("rs485_baud"), v("rs485_parity")).bytes;
+  const ModuleFrame frame = writer->frame(slots);
+  if (!frame.problems.empty()) {
+    const FieldProblem &p = frame.problems.front();
+    *error = "the frame of " + settings.front()->name + " cannot carry " + std::to_string(p.value) + " (it takes " +
+             std::to_string(p.low) + " to " + std::to_string(p.high) + ")";
+    return std::nullopt;
   }
-  return std::nullopt;
+  return frame.bytes;
 }
 
 std::string AnotherValue(const SettingSpec &spec, const std::string &current) {
@@ -315,7 +402,7 @@ std::string AnotherValue(const SettingSpec &spec, const std::string &current) {
       return spec.choices[next % spec.choices.size()];
     }
     case Kind::Number: {
-      const int value = Number(current).value_or(spec.low);
+      const int value = WholeNumber(current).value_or(spec.low);
       return std::to_string(value < spec.high ? value + 1 : spec.low);
     }
     case Kind::Decimal: return either("12.5", "7.25");

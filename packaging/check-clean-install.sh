@@ -74,7 +74,7 @@ for program in rq735 rq735-sim; do
   fi
 done
 for file in /usr/share/applications/rq735.desktop /usr/share/icons/hicolor/scalable/apps/rq735.svg \
-            /usr/share/icons/hicolor/48x48/apps/rq735.png; do
+            /usr/share/icons/hicolor/48x48/apps/rq735.png /usr/share/bash-completion/completions/rq735ctl; do
   [ -f "$trial$file" ] || { say "FAILED: $file is missing"; exit 1; }
 done
 

@@ -17,6 +17,7 @@
 #include "ctl/settings.h"
 #include "sim/module.h"
 #include "tests/support/pty_peer.h"
+#include "tests/support/runtime_directory.h"
 #include "tests/support/sim_process.h"
 
 namespace {
@@ -73,6 +74,7 @@ TEST(Ctl, EverySettingRoundTripsAndASavedModuleIsPutOnAnother) {
     const QJsonValue held = changed.value(name);
     const QString shown = held.isDouble() ? QString::number(held.toInt()) : held.toString();
     const SettingSpec *spec = FindSetting(name.toStdString());
+    ASSERT_NE(spec, nullptr) << name.toStdString();
     std::string why;
     EXPECT_TRUE(SameValue(*spec, shown.toStdString(), CanonicalValue(*spec, value.toStdString(), &why).value_or("?")))
         << pair.toStdString() << " reads back as " << shown.toStdString();
@@ -98,18 +100,27 @@ TEST(Ctl, BadInputIsRefusedWithItsReasonBeforeAnythingIsSent) {
     return path;
   };
   const std::string head = R"({"format": "rq735ctl settings", "version": )";
+  const QString link = dir.filePath("by-id-link");  // a second name of the same line
+  ASSERT_TRUE(QFile::link(port, link));
   const std::pair<QStringList, const char *> cases[] = {
       {{"apply", file("truncated.json", head + "1, \"settings\": {\"slave")}, "not JSON at byte"},
       {{"apply", file("other.json", head + "2, \"settings\": {}}")}, "format version 2"},
       {{"apply", file("foreign.json", R"({"settings": {}})")}, "not a settings file of rq735ctl"},
       {{"apply", file("unknown.json", head + R"(1, "settings": {"slave_adress": 5}})")}, "unknown setting slave_adress"},
       {{"apply", file("range.json", head + R"(1, "settings": {"meter_type": 16}})")}, "meter_type: \"16\""},
+      {{"apply", file("huge.json", head + R"(1, "settings": {"meter_type": 1e30}})")}, "meter_type: \"1000000"},
       {{"apply", file("kind.json", head + R"(1, "settings": {"slave_address": "five"}})")}, "wrong kind"},
       {{"set", "rs485_baud=115200"}, "rs485_baud: \"115200\" is not one of 1200"},
       {{"set", "coefficient_factor=0.1"}, "exactly 5 printable characters"},
       {{"set", "custom_command1=01 0G"}, "custom_command1"},
       {{"hart", "address", "16"}, "from 0 to 15"},
       {{"frobnicate"}, "unknown command"},
+      // One port by one name twice, or by two names: two runs would fight on one line.
+      {{"--port", port, "info"}, "is given twice"},
+      {{"--port", link, "info"}, "are one port"},
+      // Options stand anywhere, but a command's own only with it; "--" ends the options.
+      {{"get", "--slave", "3"}, "--slave is not an option of get"},
+      {{"--", "set", "--json"}, "\"--json\" is not NAME=VALUE"},
   };
   for (const auto &[arguments, reason] : cases) {
     const CtlRun r = Ctl(QStringList{"--port", port} + arguments);
@@ -172,7 +183,7 @@ TEST(Ctl, FourPortsAtOnceAndTheOtherDialects) {
   EXPECT_TRUE(one.out.contains("/dev/rq735-no-such-port: failed")) << one.out.toStdString();
 
   const QString port = sims[0]->Port();
-  const CtlRun vars = Ctl({"--port", port, "--json", "hart", "vars"});
+  const CtlRun vars = Ctl({"hart", "vars", "--json", "--port", port});  // options after the command
   EXPECT_EQ(vars.status, 0);
   EXPECT_EQ(vars.Json().value("variables").toArray().size(), 4) << vars.out.toStdString();
   const CtlRun raw = Ctl({"--port", port, "hart", "raw", "02 80 00 00"});  // command 0 at polling address 0
@@ -189,6 +200,21 @@ TEST(Ctl, FourPortsAtOnceAndTheOtherDialects) {
   const CtlRun hart = Ctl({"--port", port, "hart", "identity"});
   EXPECT_EQ(hart.status, 1);
   EXPECT_TRUE(hart.err.contains("set working_mode=transparent")) << hart.err.toStdString();
+}
+
+TEST(Ctl, PortsListsARunningSimulator) {
+  RuntimeDirectory runtime;  // where only this test's simulator publishes
+  SimProcess sim;
+  const CtlRun text = Ctl({"ports"});
+  EXPECT_EQ(text.status, 0);
+  EXPECT_TRUE(text.out.contains(sim.Port() + " -> /dev/pts/") && text.out.contains("(simulator)"))
+      << text.out.toStdString();
+  const QJsonArray ports = Ctl({"ports", "--json"}).Json().value("ports").toArray();
+  const auto listed = std::find_if(ports.begin(), ports.end(), [&](const QJsonValue &p) {
+    return p.toObject().value("port").toString() == sim.Port();
+  });
+  ASSERT_NE(listed, ports.end()) << QJsonDocument(ports).toJson().toStdString();
+  EXPECT_EQ(listed->toObject().value("kind").toString(), "simulator");
 }
 
 }  // namespace

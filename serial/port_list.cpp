@@ -1,0 +1,53 @@
+#include "serial/port_list.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSet>
+#include <QUrl>
+
+#include "serial/sim_ports.h"
+#include "serial/tcomm.h"
+
+std::vector<FoundPort> FoundAdapters(const QString &devRoot) {
+  std::vector<FoundPort> found;
+  QSet<QString> named;  // devices a by-id link already stands for
+  const QDir byId(devRoot + QStringLiteral("/serial/by-id"));
+  for (const QFileInfo &f : byId.entryInfoList(QDir::System | QDir::Files, QDir::Name)) {
+    found.push_back({FoundPort::Kind::Adapter, f.absoluteFilePath(), f.canonicalFilePath()});
+    named.insert(f.canonicalFilePath());
+  }
+  for (const QFileInfo &f :
+       QDir(devRoot).entryInfoList({QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*")}, QDir::System, QDir::Name))
+    if (!named.contains(f.canonicalFilePath())) found.push_back({FoundPort::Kind::Adapter, f.absoluteFilePath(), f.absoluteFilePath()});
+  return found;
+}
+
+std::vector<FoundPort> FoundPorts(const QString &devRoot) {
+  std::vector<FoundPort> found = FoundAdapters(devRoot);
+  QSet<QString> names;
+  for (const FoundPort &p : found) names.insert(p.name);
+  for (const std::string &path : ListSimulatedPorts()) {
+    const QString name = QString::fromStdString(path);
+    if (names.contains(name)) continue;
+    names.insert(name);
+    found.push_back({FoundPort::Kind::Simulator, name, QFileInfo(name).canonicalFilePath()});
+  }
+  return found;
+}
+
+QStringList PortNames(const std::vector<FoundPort> &ports) {
+  QStringList names;
+  for (const FoundPort &p : ports) names << p.name;
+  return names;
+}
+
+QString PortIdentity(const QString &port) {
+  if (port.contains(QStringLiteral("://"))) {
+    const QUrl url(port);  // lower-cases the scheme and the host
+    if (url.isValid()) return url.adjusted(QUrl::StripTrailingSlash | QUrl::NormalizePathSegments).toString();
+    return port;
+  }
+  const QString path = QString::fromStdString(CommDevicePath(port.toStdString()));
+  const QString canonical = QFileInfo(path).canonicalFilePath();
+  return canonical.isEmpty() ? QDir::cleanPath(path) : canonical;
+}
