@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/main_window.h"
+#include "rq735_version.h"
 
 int main(int argc, char **argv) {
   // Answered before QApplication, which would first need a display.

@@ -29,7 +29,7 @@
 #include "app/main_window.h"
 #include "app/line_log.h"
 #include "bench/bench_util.h"
-#include "serial/pty_write.h"
+#include "pty/pty_write.h"
 #include "serial/tcomm.h"
 #include "sim/module.h"
 

@@ -22,8 +22,8 @@ set(RQ735_PROTOCOL_SOURCES
 
 # The far end of a pseudo-terminal, no Qt: the ports simulators publish, and the write loop.
 set(RQ735_PTY_SOURCES
-  serial/pty_write.cpp serial/pty_write.h
-  serial/sim_ports.cpp serial/sim_ports.h)
+  pty/pty_write.cpp pty/pty_write.h
+  pty/sim_ports.cpp pty/sim_ports.h)
 
 # The serial port component (Qt Core).
 set(RQ735_SERIAL_SOURCES

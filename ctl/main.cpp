@@ -13,6 +13,7 @@
 
 #include "ctl/command_line.h"
 #include "ctl/commands.h"
+#include "rq735_version.h"
 
 int main(int argc, char **argv) {
   QStringList arguments;

@@ -5,7 +5,7 @@
 #include <QSet>
 #include <QUrl>
 
-#include "serial/sim_ports.h"
+#include "pty/sim_ports.h"
 #include "serial/tcomm.h"
 
 std::vector<FoundPort> FoundAdapters(const QString &devRoot) {

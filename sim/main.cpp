@@ -19,9 +19,10 @@
 #include <vector>
 
 #include "protocol/line_decoder.h"
-#include "serial/pty_write.h"
-#include "serial/sim_ports.h"
+#include "pty/pty_write.h"
+#include "pty/sim_ports.h"
 #include "sim/module.h"
+#include "rq735_version.h"
 
 namespace {
 

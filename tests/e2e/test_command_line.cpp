@@ -11,6 +11,8 @@
 #include <fstream>
 #include <string>
 
+#include "rq735_version.h"
+
 namespace {
 
 struct Outcome {

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "protocol/hart.h"
-#include "serial/sim_ports.h"
+#include "pty/sim_ports.h"
 #include "tests/support/runtime_directory.h"
 
 extern char **environ;

@@ -1,6 +1,6 @@
 #include "tests/support/pty_peer.h"
 
-#include "serial/pty_write.h"
+#include "pty/pty_write.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,5 +1,5 @@
 // The far end's write loop on a line nobody reads: a stop signal ends its wait at once.
-#include "serial/pty_write.h"
+#include "pty/pty_write.h"
 
 #include <fcntl.h>
 #include <pthread.h>

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "protocol/config_frame.h"
-#include "serial/sim_ports.h"
+#include "pty/sim_ports.h"
 #include "sim/module.h"
 #include "tests/support/pty_peer.h"
 #include "tests/support/runtime_directory.h"

@@ -1,4 +1,4 @@
-#include "serial/sim_ports.h"
+#include "pty/sim_ports.h"
 
 #include <dirent.h>
 #include <signal.h>

@@ -1,4 +1,4 @@
-#include "serial/pty_write.h"
+#include "pty/pty_write.h"
 
 #include <poll.h>
 #include <unistd.h>
