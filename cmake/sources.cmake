@@ -18,7 +18,8 @@ set(RQ735_PROTOCOL_SOURCES
   protocol/modbus_rtu.cpp protocol/modbus_rtu.h
   protocol/module_frames.cpp protocol/module_frames.h
   protocol/number_format.cpp protocol/number_format.h
-  protocol/system_reply.cpp protocol/system_reply.h)
+  protocol/system_reply.cpp protocol/system_reply.h
+  protocol/telnet.cpp protocol/telnet.h)
 
 # The far end of a pseudo-terminal, no Qt: the ports simulators publish, and the write loop.
 set(RQ735_PTY_SOURCES
