@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QMessageBox>
 
-#include "serial/open_failure.h"
 #include "serial/tcomm.h"
 
 namespace {
@@ -31,7 +30,7 @@ void RunHandler(const std::function<void()> &handler) {
   try {
     handler();
   } catch (const ECommsError &e) {
-    ShowErrorBox(QString::fromUtf8(e.what()), QString::fromStdString(OpenFailureAdvice(e.Error(), e.Device())));
+    ShowErrorBox(QString::fromUtf8(e.what()), QString::fromStdString(e.Advice()));
   } catch (const std::exception &e) {
     ShowErrorBox(QString::fromUtf8(e.what()));
   }

@@ -29,7 +29,9 @@ set(RQ735_PTY_SOURCES
 # The serial port component (Qt Core).
 set(RQ735_SERIAL_SOURCES
   serial/line_settings.cpp serial/line_settings.h
+  serial/net_port.cpp serial/net_port.h
   serial/open_failure.cpp serial/open_failure.h
+  serial/port_address.cpp serial/port_address.h
   serial/port_list.cpp serial/port_list.h
   serial/tcomm.cpp serial/tcomm.h
   serial/tcomm_workers.cpp serial/tcomm_workers.h

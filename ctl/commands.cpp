@@ -22,7 +22,6 @@
 #include "protocol/modbus_rtu.h"
 #include "protocol/module_frames.h"
 #include "protocol/number_format.h"
-#include "serial/open_failure.h"
 #include "serial/port_list.h"
 #include "serial/tcomm.h"
 
@@ -139,7 +138,7 @@ class Session {
       line_->Open();
       return true;
     } catch (const ECommsError &e) {
-      Fail(kPortFailed, std::string(e.what()) + ". " + OpenFailureAdvice(e.Error(), e.Device()));
+      Fail(kPortFailed, std::string(e.what()) + ". " + e.Advice());
       return false;
     }
   }

@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev qt6-charts-dev libqt6opengl6-dev
   libjpeg62-turbo-dev
   libmodbus-dev
+  ser2net
   libgtest-dev googletest
   fonts-dejavu-core
   xvfb xauth libxtst-dev

@@ -24,10 +24,16 @@
 #include <thread>
 
 #include "serial/line_settings.h"
+#include "serial/net_port.h"
+#include "serial/open_failure.h"
+#include "serial/port_address.h"
 #include "serial/tcomm_workers.h"
 #include "serial/termios2_baud.h"
 
 using serial_detail::CommEvent;
+using serial_detail::ConnectSocket;
+using serial_detail::kNetworkTimeLimit;
+using serial_detail::WaitResponsive;
 using serial_detail::CommEventKind;
 using serial_detail::CommEventType;
 using serial_detail::InstallWakeSignal;
@@ -60,11 +66,10 @@ TComm::~TComm() { ClosePort(); }
 
 bool TComm::IsOpen() const { return fd_ >= 0; }
 
-void TComm::OpenPort() {
-  if (fd_ >= 0) throw ECommsError("This serial port already opened");
-  hangupError_ = 0;
+namespace {
 
-  const std::string path = CommDevicePath(QFile::encodeName(commName_).toStdString());
+// A local device opened for exclusive use.
+int OpenDevice(const std::string &path) {
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     const int error = errno;  // before the message's strings are built
@@ -80,6 +85,25 @@ void TComm::OpenPort() {
     ::close(fd);
     throw ECommsError("Error opening serial port", error, path);
   }
+  return fd;
+}
+
+}  // namespace
+
+std::string ECommsError::Advice() const { return advice_.empty() ? OpenFailureAdvice(error_, device_) : advice_; }
+
+void TComm::OpenPort() {
+  if (fd_ >= 0) throw ECommsError("This serial port already opened");
+  hangupError_ = 0;
+  hungUp_ = false;
+
+  const std::string name = QFile::encodeName(commName_).toStdString();
+  std::string malformed;
+  const auto address = ParsePortAddress(name, &malformed);
+  if (!address) throw ECommsError("Error opening serial port", 0, name, malformed + ".");
+  const bool remote = address->kind != PortAddress::Kind::Device;
+  const std::string path = remote ? HostAndPort(*address) : CommDevicePath(name);
+  const int fd = remote ? ConnectSocket(*address, std::chrono::steady_clock::now() + kNetworkTimeLimit) : OpenDevice(path);
 
   std::unique_ptr<Workers> workers;
   try {
@@ -93,9 +117,16 @@ void TComm::OpenPort() {
   fd_ = fd;
   workers_ = std::move(workers);
   Workers &w = *workers_;
-  tcflush(fd_, TCIOFLUSH);
+  w.socket = remote;
+  w.telnet = address->kind == PortAddress::Kind::Rfc2217;
+  w.watchModem = static_cast<bool>(OnModemStateChange);
+  if (!remote) tcflush(fd_, TCIOFLUSH);
 
   ApplyTimeouts();
+  if (w.telnet) {
+    std::lock_guard<std::mutex> lock(w.telnetMutex);
+    w.Queue(w.client.Start());
+  }
   ApplyLineSettings();
 
   w.closeEvent = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -116,7 +147,7 @@ void TComm::OpenPort() {
   // The modem watcher (and its signal) only for a program that listens to the modem lines, and
   // only where the driver counts their changes.
   serial_icounter_struct probe{};
-  if (OnModemStateChange && ReadCounters(fd_, &probe) && InstallWakeSignal()) {
+  if (OnModemStateChange && !remote && ReadCounters(fd_, &probe) && InstallWakeSignal()) {
     try {
       w.modemWatcher = std::thread([&w] { w.ModemWorker(); });
     } catch (const std::system_error &) {
@@ -135,6 +166,36 @@ void TComm::OpenPort() {
     ReleasePort();
     throw ECommsError("Unable to create write thread", e.code().value(), path);
   }
+  if (w.telnet) AwaitLineAcknowledged(*address);
+}
+
+void TComm::AwaitLineAcknowledged(const PortAddress &address) {
+  Workers &w = *workers_;
+  auto state = [&w] {
+    std::lock_guard<std::mutex> lock(w.telnetMutex);
+    return std::make_pair(w.client.LineAcknowledged(), w.client.ComPortRefused());
+  };
+  WaitResponsive(std::chrono::steady_clock::now() + kNetworkTimeLimit, [&] {
+    const auto [acknowledged, refused] = state();
+    return acknowledged || refused || hungUp_;
+  });
+  const auto [acknowledged, refused] = state();
+  if (acknowledged && !hungUp_) return;
+  const std::string at = HostAndPort(address);
+  const bool closed = hungUp_;
+  StopWorkers();
+  ReleasePort();
+  if (closed)
+    throw ECommsError("Error opening serial port", ECONNRESET, at,
+                      at + " closed the connection before it acknowledged the line settings: its serial port may be "
+                           "in use by another client, or the server could not open it.");
+  throw ECommsError("Error opening serial port", EPROTONOSUPPORT, at,
+                    refused ? "The server at " + at + " does not offer RFC 2217 COM port control: use tcp://" + at +
+                                  " for a raw port."
+                            : "The server at " + at + " did not acknowledge the line settings within " +
+                                  std::to_string(kNetworkTimeLimit.count() / 1000) +
+                                  " s: it does not offer RFC 2217 COM port control (use tcp://" + at +
+                                  " for a raw port).");
 }
 
 void TComm::ClosePort() {
@@ -200,7 +261,7 @@ void TComm::ReleasePort() {
 bool TComm::WriteData(const uint8_t *data, uint16_t count) {
   if (!workers_ || count == 0 || data == nullptr) return false;
   Workers &w = *workers_;
-  std::vector<uint8_t> block(data, data + count);
+  std::vector<uint8_t> block = w.telnet ? telnet::Escape(data, count) : std::vector<uint8_t>(data, data + count);
   {
     std::lock_guard<std::mutex> lock(w.queueMutex);
     if (!w.writerAccepting) return false;  // the write worker has ended
@@ -230,6 +291,7 @@ bool TComm::event(QEvent *e) {
       break;
     case CommEventKind::RequestHangup:
       hangupError_ = static_cast<int>(ce->value);
+      hungUp_ = true;
       if (OnRequestHangup) {
         const auto handler = OnRequestHangup;
         handler(this);
@@ -268,6 +330,22 @@ void TComm::ApplyLineSettings() {
   ++lineSettingsApplied_;
   Workers &w = *workers_;
   w.dropNullBytes.store(ignoreNullChar_);
+  if (w.telnet) {
+    // The server sets its port; RTS and DTR as the properties hold them.
+    telnet::Rfc2217Client::Line line;
+    line.baud = baudRate_;
+    line.dataBits = static_cast<uint8_t>(5 + static_cast<int>(byteSize_));
+    line.parity = static_cast<telnet::rfc2217::Parity>(static_cast<int>(parity_) + 1);
+    line.stopBits = stopBits_ == TStopBits::_2 ? telnet::rfc2217::kStopTwo
+                    : stopBits_ == TStopBits::_1_5 ? static_cast<telnet::rfc2217::StopSize>(3)
+                                                   : telnet::rfc2217::kStopOne;
+    line.rts = rtsControl_ == TRtsControl::RtsEnable;
+    line.dtr = dtrControl_ == TDtrControl::DtrEnable;
+    std::lock_guard<std::mutex> lock(w.telnetMutex);
+    w.Queue(w.client.SetLine(line));
+    return;
+  }
+  if (w.socket) return;  // a raw port: the line settings are the device server's own
 
   termios t{};
   if (tcgetattr(fd_, &t) == 0) {

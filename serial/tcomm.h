@@ -18,20 +18,24 @@
 #include "serial/line_settings.h"
 
 // A failure of OpenPort: its message, and the system's error number and the device it concerns
-// (0 and empty where no system call failed).
+// (0 and empty where no system call failed). Advice() says what to do about it.
 class ECommsError : public std::runtime_error {
  public:
-  explicit ECommsError(const std::string &message, int error = 0, std::string device = {})
-      : std::runtime_error(message), error_(error), device_(std::move(device)) {}
+  explicit ECommsError(const std::string &message, int error = 0, std::string device = {}, std::string advice = {})
+      : std::runtime_error(message), error_(error), device_(std::move(device)), advice_(std::move(advice)) {}
   int Error() const { return error_; }
   const std::string &Device() const { return device_; }
+  // The advice given where the failure was met (a device server's), or else OpenFailureAdvice's.
+  std::string Advice() const;
 
  private:
   int error_;
   std::string device_;
+  std::string advice_;
 };
 
 class TComm;
+struct PortAddress;
 
 using TReceiveDataEvent = std::function<void(TComm *sender, const uint8_t *buffer, uint16_t length)>;
 using TReceiveErrorEvent = std::function<void(TComm *sender, uint32_t eventMask)>;
@@ -54,7 +58,10 @@ enum : uint32_t {
 };
 
 // Maps a port name to the device path it opens: "COMn" is /dev/ttyS(n-1), a text starting with
-// "/" is used as it stands, anything else is a name under /dev/.
+// "/" is used as it stands, anything else is a name under /dev/. The URLs "tcp://HOST:PORT" and
+// "rfc2217://HOST:PORT" name ports behind device servers (serial/port_address.h): raw bytes, and
+// telnet with the server's serial line set by RFC 2217. The line settings of a tcp:// port are the
+// server's own.
 std::string CommDevicePath(const std::string &commName);
 
 class TComm : public QObject {
@@ -148,6 +155,8 @@ class TComm : public QObject {
   void ApplyTimeouts();
   void StopWorkers();
   void ReleasePort();  // closes the descriptors of an opening whose workers have ended
+  // An RFC 2217 port is open once its server acknowledged the line settings; throws ECommsError.
+  void AwaitLineAcknowledged(const PortAddress &address);
 
   struct Workers;  // threads, close event and the write queue
   std::unique_ptr<Workers> workers_;
@@ -181,6 +190,7 @@ class TComm : public QObject {
   uint32_t writeTotalTimeoutConstant_ = 0;
 
   int hangupError_ = 0;
+  bool hungUp_ = false;
   int lineSettingsApplied_ = 0;
   int timeoutsApplied_ = 0;
 };

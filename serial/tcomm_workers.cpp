@@ -10,6 +10,7 @@
 #include <pthread.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
@@ -175,10 +176,10 @@ void TComm::Workers::ReadLoop() {
 
     const short events = fds[1].revents;
     if (events & POLLIN) {
-      const ssize_t got = ::read(fd, readBuffer.data() + gathered, capacity - gathered);
+      size_t kept = 0;
+      const ssize_t got = ReadInto(readBuffer.data() + gathered, capacity - gathered, &kept);
       if (got > 0) {
         const auto now = Clock::now();
-        size_t kept = static_cast<size_t>(got);
         if (dropNullBytes.load()) {
           uint8_t *begin = readBuffer.data() + gathered;
           uint8_t *end = begin + kept;
@@ -194,21 +195,23 @@ void TComm::Workers::ReadLoop() {
         continue;
       }
       if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-      failure = got < 0 ? errno : HungUpError(fd);  // a read error, or end of file
+      failure = got < 0 ? errno : socket ? 0 : HungUpError(fd);  // a read error, or end of file
       failed = true;
       break;
     }
     if (events & (POLLHUP | POLLERR | POLLNVAL)) {
       // The errno a read gives now says what happened (EIO for a device that went away).
-      uint8_t probe = 0;
-      const ssize_t got = ::read(fd, &probe, 1);
-      if (got > 0 && gathered < capacity) {
-        if (gathered == 0) firstByte = Clock::now();
-        lastByte = Clock::now();
-        readBuffer[gathered++] = probe;
+      size_t kept = 0;
+      const ssize_t got = gathered < capacity ? ReadInto(readBuffer.data() + gathered, 1, &kept) : 0;
+      if (got > 0) {
+        if (kept > 0) {
+          if (gathered == 0) firstByte = Clock::now();
+          lastByte = Clock::now();
+          gathered += kept;
+        }
         continue;
       }
-      failure = got < 0 ? errno : HungUpError(fd);
+      failure = got < 0 ? errno : socket ? 0 : HungUpError(fd);
       failed = true;
       break;
     }
@@ -223,10 +226,63 @@ void TComm::Workers::ReadLoop() {
 // ---------------------------------------------------------------------------------------------
 // Write worker
 
+ssize_t TComm::Workers::ReadInto(uint8_t *into, size_t room, size_t *data) {
+  if (!telnet) {
+    const ssize_t got = ::read(fd, into, room);
+    *data = got > 0 ? static_cast<size_t>(got) : 0;
+    return got;
+  }
+  // Telnet gives no more data bytes than it reads, so the data fits where the bytes would.
+  rawBuffer.resize(room);
+  const ssize_t got = ::read(fd, rawBuffer.data(), room);
+  *data = 0;
+  if (got <= 0) return got;
+  std::vector<uint8_t> decoded;
+  std::vector<telnet::Command> commands;
+  decoder.Feed(rawBuffer.data(), static_cast<size_t>(got), &decoded, &commands);
+  std::memcpy(into, decoded.data(), decoded.size());
+  *data = decoded.size();
+  if (!commands.empty()) TakeTelnet(commands);
+  return got;
+}
+
+void TComm::Workers::Queue(std::vector<uint8_t> bytes) {
+  {
+    std::lock_guard<std::mutex> lock(queueMutex);
+    writeQueue.push_back(std::move(bytes));
+  }
+  if (writeWake >= 0) {
+    const uint64_t one = 1;
+    (void)!::write(writeWake, &one, sizeof one);
+  }
+}
+
+void TComm::Workers::TakeTelnet(const std::vector<telnet::Command> &commands) {
+  std::vector<uint8_t> answers;
+  int notifications = 0;
+  uint8_t modem = 0;
+  {
+    std::lock_guard<std::mutex> lock(telnetMutex);
+    const int before = client.ModemNotifications();
+    answers = client.Take(commands);
+    notifications = client.ModemNotifications() - before;
+    modem = client.ModemState();
+  }
+  if (!answers.empty()) Queue(std::move(answers));
+  // A carrier change or a ring reported by the server raises the modem event as a local port does.
+  uint32_t bits = 0;
+  if (modem & telnet::rfc2217::kDeltaCarrierDetect) bits |= ME_CARRIER;
+  if (modem & telnet::rfc2217::kTrailingEdgeRing) bits |= ME_RING;
+  if (watchModem && notifications > 0 && bits != 0 && !closing.load())
+    Post(serial_detail::CommEventKind::ModemStateChange, bits);
+}
+
 bool TComm::Workers::WriteBlock(const std::vector<uint8_t> &block) {
   size_t done = 0;
   while (done < block.size()) {
-    const ssize_t wrote = ::write(fd, block.data() + done, block.size() - done);
+    // A socket whose far end is gone must fail the write, not raise SIGPIPE.
+    const ssize_t wrote = socket ? ::send(fd, block.data() + done, block.size() - done, MSG_NOSIGNAL)
+                                 : ::write(fd, block.data() + done, block.size() - done);
     if (wrote > 0) {
       done += static_cast<size_t>(wrote);
       continue;

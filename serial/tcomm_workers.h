@@ -5,6 +5,7 @@
 #include <QEvent>
 
 #include <linux/serial.h>
+#include <sys/types.h>
 
 #include <atomic>
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "protocol/telnet.h"
 #include "serial/tcomm.h"
 
 namespace serial_detail {
@@ -67,6 +69,21 @@ struct TComm::Workers {
 
   bool rs485Enabled = false;  // window thread only
 
+  // A port behind a device server: a socket, and for RFC 2217 the telnet layer on it. Set before
+  // the workers start.
+  bool socket = false;
+  bool telnet = false;
+  bool watchModem = false;  // the opening was made with OnModemStateChange set
+  std::mutex telnetMutex;
+  telnet::Rfc2217Client client;  // guarded by telnetMutex
+  telnet::Decoder decoder;       // read worker only
+  std::vector<uint8_t> rawBuffer;  // read worker only: the connection's bytes before decoding
+
+  // Bytes as they go on the wire (already escaped, or telnet commands), after those queued.
+  void Queue(std::vector<uint8_t> bytes);
+  // The telnet commands in `commands`: the client's answers queued, its modem notifications posted.
+  void TakeTelnet(const std::vector<telnet::Command> &commands);
+
   std::thread reader;
   std::thread writer;
   std::thread modemWatcher;
@@ -90,6 +107,9 @@ struct TComm::Workers {
   void WriteLoop();
   void ModemLoop();
   bool WriteBlock(const std::vector<uint8_t> &block);
+  // Reads what the port holds into `into` (at most `room` bytes): the bytes read, as read(2)
+  // returns them, and in `data` how many of them are data (a telnet command is not).
+  ssize_t ReadInto(uint8_t *into, size_t room, size_t *data);
   void HangupAfterException() noexcept {
     try {
       PostHangup(0);

@@ -1,0 +1,215 @@
+// Modules behind device servers: rq735ctl and TComm through a real ser2net (RFC 2217 and raw),
+// the exact telnet bytes against a recording server of our own, and the failures of opening.
+#include <QCoreApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include "protocol/hart.h"
+#include "protocol/telnet.h"
+#include "serial/tcomm.h"
+#include "tests/support/device_server.h"
+#include "tests/support/sim_process.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct CtlRun {
+  int status = -1;
+  QString out, err;
+};
+
+CtlRun Ctl(const QStringList &arguments) {
+  QProcess p;
+  p.start(QStringLiteral(RQ735_CTL_PATH), arguments);
+  CtlRun r;
+  if (!p.waitForFinished(30000)) return r;
+  r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+  r.out = QString::fromUtf8(p.readAllStandardOutput());
+  r.err = QString::fromUtf8(p.readAllStandardError());
+  return r;
+}
+
+bool WaitFor(const std::function<bool()> &done, std::chrono::milliseconds limit = std::chrono::milliseconds(3000)) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(2);
+  }
+  return true;
+}
+
+speed_t SpeedOf(const QString &device) {
+  const int fd = ::open(device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  termios t{};
+  const bool read = fd >= 0 && tcgetattr(fd, &t) == 0;
+  if (fd >= 0) ::close(fd);
+  return read ? cfgetospeed(&t) : B0;
+}
+
+TEST(DeviceServer, Ser2netCarriesEveryDialectBothWays) {
+  SimProcess sim({"--no-publish", "--quiet"});
+  Ser2net server(sim.Port());
+  ASSERT_TRUE(server.Listening()) << "ser2net did not start";
+  QTemporaryDir dir;
+  const QString file = dir.filePath(QStringLiteral("module.json"));
+
+  // A setting written through one kind of port is read back through the other.
+  for (const auto &[write, read] : {std::pair{server.TelnetUrl(), server.RawUrl()}, {server.RawUrl(), server.TelnetUrl()}}) {
+    const QString address = write == server.TelnetUrl() ? QStringLiteral("7") : QStringLiteral("9");
+    const CtlRun set = Ctl({"--port", write, "set", "slave_address=" + address});
+    ASSERT_EQ(set.status, 0) << set.err.toStdString();
+    const CtlRun get = Ctl({"--port", read, "--json", "get"});
+    ASSERT_EQ(get.status, 0) << get.err.toStdString();
+    const QJsonObject settings = QJsonDocument::fromJson(get.out.toUtf8()).object().value("settings").toObject();
+    EXPECT_EQ(settings.value("slave_address").toInt(), address.toInt()) << read.toStdString();
+
+    // HART frames start with runs of 0xFF: one missed escape would spoil the answer.
+    const CtlRun identity = Ctl({"--port", write, "hart", "identity"});
+    EXPECT_EQ(identity.status, 0) << identity.err.toStdString();
+    EXPECT_TRUE(identity.out.contains("device_id 4660")) << identity.out.toStdString();
+    const CtlRun registers = Ctl({"--port", read, "modbus", "read", "--count", "4"});
+    EXPECT_EQ(registers.status, 0) << registers.err.toStdString();
+    EXPECT_TRUE(registers.out.contains("current = ")) << registers.out.toStdString();
+  }
+  const CtlRun save = Ctl({"--port", server.TelnetUrl(), "save", file});
+  ASSERT_EQ(save.status, 0) << save.err.toStdString();
+  const CtlRun apply = Ctl({"--port", server.RawUrl(), "apply", file});
+  EXPECT_EQ(apply.status, 0) << apply.err.toStdString();
+  EXPECT_TRUE(apply.out.contains("0 applied, 40 already equal, 0 not applied")) << apply.out.toStdString();
+
+  // A baud rate set through RFC 2217 reaches the server's port while the client is connected.
+  // ser2net lets go of the device a moment after the last client left through the other accepter,
+  // and closes a connection that comes before.
+  TComm comm;
+  comm.SetCommName(server.TelnetUrl());
+  comm.SetBaudRate(19200);
+  std::string why;
+  ASSERT_TRUE(WaitFor([&] {
+    try {
+      comm.OpenPort();
+      return true;
+    } catch (const ECommsError &e) {
+      why = e.Advice();
+      return false;
+    }
+  })) << why;
+  EXPECT_TRUE(WaitFor([&] { return SpeedOf(sim.Port()) == B19200; })) << "the pseudo-terminal's speed";
+  comm.SetBaudRate(4800);
+  EXPECT_TRUE(WaitFor([&] { return SpeedOf(sim.Port()) == B4800; })) << "a change while open";
+  comm.ClosePort();
+}
+
+TEST(DeviceServer, Ser2netGoneInTheMiddleOfApplyIsToldHonestly) {
+  SimProcess source({"--no-publish", "--quiet"});
+  QTemporaryDir dir;
+  const QString file = dir.filePath(QStringLiteral("module.json"));
+  ASSERT_EQ(Ctl({"--port", source.Port(), "set", "slave_address=42", "meter_type=3", "return_time=300ms"}).status, 0);
+  ASSERT_EQ(Ctl({"--port", source.Port(), "save", file}).status, 0);
+
+  // The module behind the server traces each request: the server goes after the third.
+  QProcess sim;
+  sim.start(QStringLiteral(RQ735_SIM_PATH), {"--no-publish", "-v"});
+  ASSERT_TRUE(sim.waitForReadyRead(5000));
+  const QString port = QString::fromUtf8(sim.readLine()).section(' ', 1).trimmed();
+  Ser2net server(port);
+  ASSERT_TRUE(server.Listening());
+  QProcess ctl;
+  ctl.start(QStringLiteral(RQ735_CTL_PATH), {"--port", server.TelnetUrl(), "apply", file});
+  int requests = 0;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (requests < 3 && std::chrono::steady_clock::now() < end) {
+    sim.waitForReadyRead(50);
+    while (sim.canReadLine())
+      if (sim.readLine().startsWith("<- ")) ++requests;
+  }
+  server.Kill();
+  ASSERT_TRUE(ctl.waitForFinished(15000));
+  const QString out = QString::fromUtf8(ctl.readAllStandardOutput());
+  const QString err = QString::fromUtf8(ctl.readAllStandardError());
+  EXPECT_EQ(ctl.exitCode(), 1) << out.toStdString() << err.toStdString();
+  EXPECT_TRUE(err.contains("the port went away")) << err.toStdString();
+  EXPECT_FALSE(out.contains(": applied")) << "nothing is called applied that was not read back: " << out.toStdString();
+  sim.kill();
+  sim.waitForFinished(3000);
+}
+
+TEST(DeviceServer, Rfc2217BytesAreExactBothWaysAndARefusalIsTold) {
+  Rfc2217Peer peer;
+  TComm comm;
+  Bytes received;
+  comm.OnReceiveData = [&](TComm *, const uint8_t *b, uint16_t n) { received.insert(received.end(), b, b + n); };
+  comm.SetCommName(peer.Url());
+  comm.SetBaudRate(19200);
+  comm.SetParity(TParity::Even);
+  comm.SetRtsControl(TRtsControl::RtsEnable);
+  comm.SetDtrControl(TDtrControl::DtrDisable);
+  comm.OpenPort();
+
+  using namespace telnet::rfc2217;
+  const std::vector<Bytes> expected = {{kSetBaudRate, 0x00, 0x00, 0x4B, 0x00}, {kSetDataSize, 8},
+                                       {kSetParity, kParityEven},            {kSetStopSize, kStopOne},
+                                       {kSetControl, kNoFlowControl},         {kSetControl, kNoInboundFlowControl},
+                                       {kSetControl, kRtsOn},                 {kSetControl, kDtrOff}};
+  const auto subs = peer.Subnegotiations();
+  ASSERT_GE(subs.size(), expected.size());
+  EXPECT_EQ(std::vector<Bytes>(subs.begin(), subs.begin() + static_cast<long>(expected.size())), expected);
+
+  // A HART request goes out unescaped at the far end; the answer, its 0xFF pairs split between two
+  // reads, comes back as the instrument sent it.
+  const Bytes request = HartShortFrame(7, hart::kPrimaryMaster, 0, hart::kReadUniqueIdentifier);
+  ASSERT_TRUE(comm.WriteData(request.data(), static_cast<uint16_t>(request.size())));
+  ASSERT_TRUE(WaitFor([&] { return received.size() >= 24; }));
+  EXPECT_EQ(peer.Data(), request);
+  EXPECT_EQ(Bytes(received.begin(), received.begin() + 6), (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, hart::kShortReply}));
+  EXPECT_EQ(received.back(), HartChecksum(received.data() + 5, received.size() - 6));
+  comm.ClosePort();
+
+  Rfc2217Peer refusing(true);
+  TComm refused;
+  refused.SetCommName(refusing.Url());
+  try {
+    refused.OpenPort();
+    ADD_FAILURE() << "opened although the server refused COM port control";
+  } catch (const ECommsError &e) {
+    EXPECT_NE(e.Advice().find("does not offer RFC 2217 COM port control: use tcp://"), std::string::npos) << e.Advice();
+  }
+  EXPECT_FALSE(refused.IsOpen());
+}
+
+TEST(DeviceServer, FailedOpeningsSayWhatIsWrong) {
+  const QString port = QString::number(FreeLoopbackPort());
+  const std::pair<QString, std::string> cases[] = {
+      {"rfc2217://127.0.0.1:" + port, "Nothing listens at 127.0.0.1:" + port.toStdString()},
+      {"tcp://no-such-host.invalid:4001", "There is no host no-such-host.invalid"},
+      {"tcp://127.0.0.1:70000", "port 70000 is out of range (1 to 65535)"},
+      {"rfc2217://127.0.0.1", "no port after the host"},
+  };
+  for (const auto &[url, advice] : cases) {
+    TComm comm;
+    comm.SetCommName(url);
+    try {
+      comm.OpenPort();
+      ADD_FAILURE() << url.toStdString() << " opened";
+    } catch (const ECommsError &e) {
+      EXPECT_STREQ(e.what(), "Error opening serial port");
+      EXPECT_NE(e.Advice().find(advice), std::string::npos) << e.Advice();
+    }
+  }
+}
+
+}  // namespace
