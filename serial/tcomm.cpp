@@ -120,7 +120,17 @@ void TComm::OpenPort() {
   w.socket = remote;
   w.telnet = address->kind == PortAddress::Kind::Rfc2217;
   w.watchModem = static_cast<bool>(OnModemStateChange);
-  if (!remote) tcflush(fd_, TCIOFLUSH);
+  if (!remote) {
+    tcflush(fd_, TCIOFLUSH);
+    // Many USB adapters hold received bytes up to 16 ms unless asked not to; a driver that does
+    // not know the request keeps its way.
+    serial_struct serial{};
+    if (ioctl(fd_, TIOCGSERIAL, &serial) == 0 && !(serial.flags & ASYNC_LOW_LATENCY)) {
+      serial.flags |= ASYNC_LOW_LATENCY;
+      ioctl(fd_, TIOCSSERIAL, &serial);
+    }
+  }
+  rs485Refused_ = false;
 
   ApplyTimeouts();
   if (w.telnet) {
@@ -330,6 +340,7 @@ void TComm::ApplyLineSettings() {
   ++lineSettingsApplied_;
   Workers &w = *workers_;
   w.dropNullBytes.store(ignoreNullChar_);
+  if (w.socket) rs485Refused_ = rs485_.rtsOnSend;  // the device server's port switches itself, or not
   if (w.telnet) {
     // The server sets its port; RTS and DTR as the properties hold them.
     telnet::Rfc2217Client::Line line;
@@ -374,19 +385,30 @@ void TComm::ApplyLineSettings() {
   }
 
   // RTS raised only while sending is the driver's RS-485 mode.
-  const bool wantRs485 = rtsControl_ == TRtsControl::RtsTransmissionAvailable;
-  if (wantRs485 != w.rs485Enabled) {
+  const bool wantRs485 = rs485_.rtsOnSend || rtsControl_ == TRtsControl::RtsTransmissionAvailable;
+  if (wantRs485 || w.rs485Enabled) {
     serial_rs485 rs485{};
-    if (ioctl(fd_, TIOCGRS485, &rs485) == 0) {
+    bool applied = ioctl(fd_, TIOCGRS485, &rs485) == 0;
+    if (applied) {
       if (wantRs485) {
         rs485.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
         rs485.flags &= ~static_cast<uint32_t>(SER_RS485_RTS_AFTER_SEND);
+        rs485.delay_rts_before_send = rs485_.delayBeforeMs;
+        rs485.delay_rts_after_send = rs485_.delayAfterMs;
       } else {
         rs485.flags &= ~static_cast<uint32_t>(SER_RS485_ENABLED);
       }
-      if (ioctl(fd_, TIOCSRS485, &rs485) == 0) w.rs485Enabled = wantRs485;
+      applied = ioctl(fd_, TIOCSRS485, &rs485) == 0;
     }
+    if (applied) w.rs485Enabled = wantRs485;
+    rs485Refused_ = wantRs485 && !applied;
   }
+}
+
+void TComm::SetRs485(const Rs485Direction &v) {
+  if (rs485_ == v) return;
+  rs485_ = v;
+  if (IsOpen()) ApplyLineSettings();
 }
 
 #define TCOMM_SETTER(Name, Type, member, apply) \

@@ -37,6 +37,18 @@ class ECommsError : public std::runtime_error {
 class TComm;
 struct PortAddress;
 
+// The kernel's RS485 mode for adapters whose driver must switch the line's direction: RTS raised
+// while sending, with delays before and after (ms). Most USB-to-RS485 adapters switch by themselves
+// and need it off.
+struct Rs485Direction {
+  bool rtsOnSend = false;
+  uint32_t delayBeforeMs = 0;
+  uint32_t delayAfterMs = 0;
+  bool operator==(const Rs485Direction &o) const {
+    return rtsOnSend == o.rtsOnSend && delayBeforeMs == o.delayBeforeMs && delayAfterMs == o.delayAfterMs;
+  }
+};
+
 using TReceiveDataEvent = std::function<void(TComm *sender, const uint8_t *buffer, uint16_t length)>;
 using TReceiveErrorEvent = std::function<void(TComm *sender, uint32_t eventMask)>;
 using TModemStateChangeEvent = std::function<void(TComm *sender, uint32_t modemEvent)>;
@@ -122,6 +134,11 @@ class TComm : public QObject {
   void SetXoffChar(char v);
   char ReplacedChar() const { return replacedChar_; }
   void SetReplacedChar(char v);
+  Rs485Direction Rs485() const { return rs485_; }
+  void SetRs485(const Rs485Direction &v);
+  // The driver refused the RS485 mode asked for (a pseudo-terminal, a device server, an adapter
+  // without it): the port goes on as without it.
+  bool Rs485Refused() const { return rs485Refused_; }
   uint32_t ReadIntervalTimeout() const { return readIntervalTimeout_; }
   void SetReadIntervalTimeout(uint32_t v);
   uint32_t ReadTotalTimeoutMultiplier() const { return readTotalTimeoutMultiplier_; }
@@ -189,6 +206,8 @@ class TComm : public QObject {
   uint32_t writeTotalTimeoutMultiplier_ = 0;
   uint32_t writeTotalTimeoutConstant_ = 0;
 
+  Rs485Direction rs485_;
+  bool rs485Refused_ = false;
   int hangupError_ = 0;
   bool hungUp_ = false;
   int lineSettingsApplied_ = 0;

@@ -223,7 +223,10 @@ TEST(OpenFailureAdvice, EachReasonSaysWhatToDo) {
 }
 
 TEST_F(TCommTest, SecondOpenRaisesAndTheFirstOpeningKeepsWorking) {
+  // A driver without the RS485 mode (as a pseudo-terminal) refuses it; the port works without.
+  comm.SetRs485({true, 1, 2});
   Open();
+  EXPECT_TRUE(comm.Rs485Refused());
   EXPECT_EQ(OpenError(comm), "This serial port already opened");
   ASSERT_TRUE(comm.IsOpen());
 
