@@ -1,9 +1,8 @@
 // TForm1: the program's one window. It owns every control (from main_window.ui), the serial port
-// Comm1, the timers Timer2 to Timer5 and the request state shared by all pages. Handlers are
-// named after the control and event they serve; the pages' handlers live in pages/*.
+// Comm1, the request cycle shared by all pages (with Timer2 and Timer3), Timer4 and Timer5.
+// Handlers are named after the control and event they serve; the pages' handlers live in pages/*.
 #pragma once
 
-#include <QByteArray>
 #include <QMainWindow>
 #include <QStringList>
 
@@ -12,8 +11,9 @@
 #include <memory>
 
 #include "app/error_display.h"
+#include "app/hart_identity_store.h"
 #include "app/line_log.h"
-#include "app/request_codes.h"
+#include "app/request_cycle.h"
 #include "app/ttimer.h"
 #include "serial/tcomm.h"
 
@@ -31,28 +31,13 @@ class TForm1 : public QMainWindow {
   explicit TForm1(QWidget *parent = nullptr);
   ~TForm1() override;
 
-  // CommBuffer areas: 0-7 scratch kept by the HART pages, 8-511 the transmit frame,
-  // 512-915 the copy of the last delivery.
-  static constexpr int kCommBufferSize = 916;
-  static constexpr int kFrameStart = 8;
-  static constexpr int kFrameEnd = 512;  // one past the transmit frame
-  static constexpr int kReplyStart = 512;
-  static constexpr int kReplyRoom = kCommBufferSize - kReplyStart;  // 404
-  static constexpr int kWorkingCopySize = 1024;
-  static constexpr int kReplyTextMax = 255;
-  static constexpr int kSettingTimeoutMs = 3000;
-  static constexpr int kReceivePauseMs = 300;
-
-  // Request state shared by every page; zero at start.
-  uint8_t CommBuffer[kCommBufferSize] = {};
-  int32_t PendingReply = Pending::Nothing;  // a Pending::Code
-  int32_t TimeoutKind = Timeout::Silent;    // a Timeout::Kind
-  QByteArray ReplyText;  // the last delivery, one character per byte, at most 255
-  int ReplyHeld = 0;     // how many bytes of the last delivery the receive copy holds, at most 404
-  uint8_t PortOpen = 0;
-
   Ui::TForm1 *ui() const { return ui_.get(); }
   TComm *Comm1() const { return comm1_.get(); }
+  // The request state every page shares.
+  RequestCycle &Cycle() { return cycle_; }
+  const RequestCycle &Cycle() const { return cycle_; }
+  // The HART instrument the requests of the "Transparent Mode" page are addressed to.
+  const HartIdentityStore &StoredIdentity() const { return hartIdentity_; }
 
   // Everything written to and received from the line since start, and the trend's samples.
   LineLog &Traffic() { return *traffic_; }
@@ -112,10 +97,6 @@ class TForm1 : public QMainWindow {
   void Button16Click();
   void Button14Click();
   void ComboBox30Change();
-  // Of the stored identity of the last instrument that answered the identity query, the two
-  // variables that do not live in CommBuffer (the rest is the HART page's business).
-  uint8_t HartManufacturer = 0;
-  uint8_t HartPreambleNeed = 0;
 
   // "MODBUS Parameter Configuration" page
   void Button31Click();
@@ -137,14 +118,6 @@ class TForm1 : public QMainWindow {
   void ParseIdentityReply();         // Pending::HartIdentity
   void ParseDynamicVariableReply();  // Pending::HartDynamicVariables
   void ParseModbusParameterReply();  // Pending::ModbusParameters
-
-  // Sets the codes and arms Timer3 with the setting interval.
-  void Await(Pending::Code awaited, Timeout::Kind report);
-
-  TTimer Timer2;
-  TTimer Timer3;
-  TTimer Timer4;
-  TTimer Timer5;
 
  protected:
   bool eventFilter(QObject *watched, QEvent *event) override;
@@ -172,7 +145,10 @@ class TForm1 : public QMainWindow {
 
   std::unique_ptr<Ui::TForm1> ui_;
   std::unique_ptr<TComm> comm1_;
-  uint8_t workingCopy_[kWorkingCopySize] = {};
+  RequestCycle cycle_;  // Timer2 and Timer3 with it
+  HartIdentityStore hartIdentity_;
+  TTimer Timer4;  // closes the port after the serial-settings command
+  TTimer Timer5;  // enabled at start-up; has no handler
   LineLog *traffic_;
   std::unique_ptr<MonitorWindow> monitor_;  // last: it goes first, while the window still stands
 };
