@@ -33,7 +33,7 @@ class TForm1 : public QMainWindow {
 
   Ui::TForm1 *ui() const { return ui_.get(); }
   TComm *Comm1() const { return comm1_.get(); }
-  // The request state every page shares.
+  // The request state every page shares, and the one way others send through it.
   RequestCycle &Cycle() { return cycle_; }
   const RequestCycle &Cycle() const { return cycle_; }
   // The HART instrument the requests of the "Transparent Mode" page are addressed to.
@@ -123,6 +123,8 @@ class TForm1 : public QMainWindow {
   bool eventFilter(QObject *watched, QEvent *event) override;
 
  private:
+  // Runs the handler that sends what another part of the program asked the cycle for.
+  void SendRequest(RequestCycle::Request request);
   // A handler that runs through the general error display.
   std::function<void()> Guarded(void (TForm1::*handler)()) {
     return [this, handler] { RunHandler([this, handler] { (this->*handler)(); }); };

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "app/error_display.h"
 #include "app/main_window.h"
 #include "protocol/hex.h"
 #include "ui_main_window.h"
@@ -39,6 +40,12 @@ void RequestCycle::Expect(Pending::Code awaited, Timeout::Kind report) {
 }
 
 void RequestCycle::Expect(Pending::Code awaited) { pending_ = awaited; }
+
+bool RequestCycle::Send(Request request) {
+  if (!portOpen_ || Waiting()) return false;
+  RunHandler([&] { handlers_.send(request); });
+  return true;
+}
 
 RequestCycle::Shown RequestCycle::Deliver(const uint8_t *bytes, size_t count) {
   const size_t kept = std::min<size_t>(count, kReplyTextMax);
@@ -101,6 +108,14 @@ void TForm1::Comm1ReceiveData(TComm *, const uint8_t *buffer, uint16_t bufferLen
         QString::fromStdString(BytesToHexPairs(cycle_.Reply().Data(), static_cast<size_t>(text.size()))));
   else
     ui_->Memo10->setPlainText(QString::fromLatin1(text));
+}
+
+void TForm1::SendRequest(RequestCycle::Request request) {
+  switch (request) {
+    case RequestCycle::Request::DynamicVariables:
+      Button16Click();
+      break;
+  }
 }
 
 void TForm1::Timer2Timer() {

@@ -22,9 +22,15 @@ class RequestCycle {
   static constexpr int kReplyTextMax = 255;
   static constexpr int kSettingTimeoutMs = 3000;
 
+  // What callers beside the window's pages may send through the cycle.
+  enum class Request {
+    DynamicVariables,  // HART command 3 to the stored identity, as "HART Command Query" sends it
+  };
+
   struct Handlers {
-    std::function<void()> parse;    // Timer2 fired
-    std::function<void()> timeout;  // Timer3 fired
+    std::function<void()> parse;        // Timer2 fired
+    std::function<void()> timeout;      // Timer3 fired
+    std::function<void(Request)> send;  // runs the handler that sends the request
   };
   RequestCycle(QObject *window, Handlers handlers);
 
@@ -47,6 +53,10 @@ class RequestCycle {
   void Expect(Pending::Code awaited);
   // Arms the time-out with the interval it last had: 1000 ms until anything set 3000 ms.
   void ArmTimeout() { timeout_.SetEnabled(true); }
+
+  // Sends `request` when the port is open and no request waits; its handler runs through the
+  // general error display. False when it did not run.
+  bool Send(Request request);
 
  private:
   friend class TForm1;  // the window's receive, timer and port handlers drive the rest

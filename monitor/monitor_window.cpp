@@ -195,5 +195,5 @@ void MonitorWindow::Poll() {
   }
   samplesAtTurn_ = samplesSeen_;
   turnOut_ = true;
-  RunHandler([this] { form_.Button16Click(); });
+  cycle.Send(RequestCycle::Request::DynamicVariables);
 }

@@ -187,6 +187,46 @@ TEST(RequestCycle, ClearBufferEmptiesOnlyTheReceiveBox) {
   EXPECT_TRUE(Timer(form, "Timer3")->isActive());
 }
 
+TEST(RequestCycle, OthersSendOnlyWhenThePortIsOpenAndNothingWaits) {
+  OpenWindow w;
+  TForm1 &form = *w.form;
+  RequestCycle &cycle = form.Cycle();
+  MessageCatcher catcher;
+  const auto poll = RequestCycle::Request::DynamicVariables;
+
+  // A query waits for its answer, then for its parse: nothing else goes out meanwhile.
+  Request(form, "QQQ#QX#", 202, 2);
+  EXPECT_EQ(w.peer->ReadText(), "QQQ#QX#");
+  EXPECT_FALSE(cycle.Send(poll));
+  w.peer->Write("QX#");
+  WaitForReceiveBox(form);
+  EXPECT_TRUE(cycle.Waiting()) << "its parse is due";
+  EXPECT_FALSE(cycle.Send(poll));
+  ASSERT_TRUE(WaitUntil([&] { return !cycle.Waiting(); }, 1000));
+
+  // Nothing waits: command 3 goes out as "HART Command Query" sends it, and its reply is awaited.
+  ASSERT_TRUE(cycle.Send(poll));
+  const auto sent = w.peer->Read();
+  ASSERT_EQ(sent.size(), 16u);
+  EXPECT_EQ(sent[13], 0x03);
+  EXPECT_EQ(cycle.PendingReply(), Pending::HartDynamicVariables);
+  EXPECT_TRUE(cycle.Waiting());
+  Timer(form, "Timer3")->stop();
+
+  // What the handler refuses is told by the general error display.
+  SetText(&form, "Edit9", "x");
+  EXPECT_TRUE(cycle.Send(poll));
+  ASSERT_TRUE(catcher.WaitForCount(1));
+  EXPECT_EQ(catcher.Messages()[0].text, "'x' is not a valid integer value.");
+  EXPECT_EQ(catcher.Messages()[0].icon, QMessageBox::Critical);
+
+  // The port is closed: the handler does not run, so nothing is armed either.
+  SetText(&form, "Edit9", "6");
+  Click(&form, "Button1");
+  EXPECT_FALSE(cycle.Send(poll));
+  EXPECT_FALSE(cycle.Waiting());
+}
+
 TEST(RequestCycle, Timer4ClosesThePortAfterTheSerialSettingsCommand) {
   OpenWindow w;
   TForm1 &form = *w.form;
