@@ -47,6 +47,21 @@ class TForm1 : public QMainWindow {
   void ShowMonitor();
   MonitorWindow *Monitor() const { return monitor_.get(); }
 
+  // Serial devices under devRoot ("/dev"): each /dev/serial/by-id link, then each ttyUSB* and
+  // ttyACM* that no by-id link already names.
+  static QStringList FoundSerialDevices(const QString &devRoot = QStringLiteral("/dev"));
+
+  // The HART requests, which the fuzz target of what they send runs directly (it checks what they
+  // throw); every other handler is reached through its control.
+  void Button20Click();
+  void Button7Click();
+  void Button16Click();
+  void Button14Click();
+
+ protected:
+  bool eventFilter(QObject *watched, QEvent *event) override;
+
+ private:
   // Window
   void FormCreate();
   void Label74DblClick();
@@ -58,12 +73,11 @@ class TForm1 : public QMainWindow {
   void Timer3Timer();
   void Timer4Timer();
   void Button26Click();
+  // Runs the handler that sends what another part of the program asked the cycle for.
+  void SendRequest(RequestCycle::Request request);
 
   // Port selection and opening
   void Button1Click();
-  // Serial devices under devRoot ("/dev"): each /dev/serial/by-id link, then each ttyUSB* and
-  // ttyACM* that no by-id link already names.
-  static QStringList FoundSerialDevices(const QString &devRoot = QStringLiteral("/dev"));
 
   // "System Parameters" page
   void Button6Click();
@@ -91,11 +105,7 @@ class TForm1 : public QMainWindow {
   void PUSET1XIAOKeyPress(char &key);
   void Edit3KeyPress(char &key);
 
-  // "Transparent Mode" page
-  void Button20Click();
-  void Button7Click();
-  void Button16Click();
-  void Button14Click();
+  // "Transparent Mode" page (its requests are public, above)
   void ComboBox30Change();
 
   // "MODBUS Parameter Configuration" page
@@ -119,12 +129,6 @@ class TForm1 : public QMainWindow {
   void ParseDynamicVariableReply();  // Pending::HartDynamicVariables
   void ParseModbusParameterReply();  // Pending::ModbusParameters
 
- protected:
-  bool eventFilter(QObject *watched, QEvent *event) override;
-
- private:
-  // Runs the handler that sends what another part of the program asked the cycle for.
-  void SendRequest(RequestCycle::Request request);
   // A handler that runs through the general error display.
   std::function<void()> Guarded(void (TForm1::*handler)()) {
     return [this, handler] { RunHandler([this, handler] { (this->*handler)(); }); };
