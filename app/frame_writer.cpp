@@ -4,16 +4,11 @@
 #include <QPlainTextEdit>
 
 #include <algorithm>
-#include <cstring>
 
 #include "app/list_positions.h"
 #include "app/main_window.h"
 #include "protocol/hex.h"
 #include "ui_main_window.h"
-
-namespace {
-constexpr int kRoom = TForm1::kFrameEnd - TForm1::kFrameStart;
-}
 
 FrameWriter::FrameWriter(TForm1 &form) : form_(form) {
   form_.ui()->Edit8->clear();
@@ -23,11 +18,7 @@ FrameWriter::FrameWriter(TForm1 &form) : form_(form) {
 void FrameWriter::Append(const uint8_t *bytes, size_t count) {
   const int at = length_;
   length_ += static_cast<int>(count);
-  if (length_ > kRoom) {
-    refused_.TooLong(length_);
-    return;
-  }
-  std::memcpy(form_.CommBuffer + TForm1::kFrameStart + at, bytes, count);
+  if (!form_.Cycle().Transmit().Write(at, bytes, count)) refused_.TooLong(length_);
 }
 
 FrameWriter &FrameWriter::Text(std::string_view text) {
@@ -63,7 +54,7 @@ int FrameWriter::PositionOf(const QComboBox *list, const QString &field) {
   return 0;
 }
 
-const uint8_t *FrameWriter::Data() const { return form_.CommBuffer + TForm1::kFrameStart; }
+const uint8_t *FrameWriter::Data() const { return form_.Cycle().Transmit().Data(); }
 
 void FrameWriter::WriteAsText() {
   refused_.RaiseIfAny();
@@ -79,10 +70,10 @@ void FrameWriter::WriteAsHex() {
 
 void FrameWriter::SendAsText(Pending::Code awaited, Timeout::Kind report) {
   WriteAsText();
-  form_.Await(awaited, report);
+  form_.Cycle().Await(awaited, report);
 }
 
 void FrameWriter::SendAsHex(Pending::Code awaited, Timeout::Kind report) {
   WriteAsHex();
-  form_.Await(awaited, report);
+  form_.Cycle().Await(awaited, report);
 }

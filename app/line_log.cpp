@@ -3,10 +3,7 @@
 LineLog::LineLog(QObject *parent, size_t capacity) : QObject(parent), capacity_(capacity) { clock_.start(); }
 
 void LineLog::Record(LineDirection direction, const uint8_t *bytes, size_t count) {
-  if (records_.size() == capacity_) {
-    records_.pop_front();
-    ++dropped_;
-  }
+  if (records_.size() == capacity_) records_.pop_front();
   records_.push_back({clock_.elapsed(), direction,
                       QByteArray(reinterpret_cast<const char *>(bytes), static_cast<qsizetype>(count))});
   emit Recorded();
@@ -14,7 +11,6 @@ void LineLog::Record(LineDirection direction, const uint8_t *bytes, size_t count
 
 void LineLog::Clear() {
   records_.clear();
-  dropped_ = 0;
   emit Cleared();
 }
 
@@ -23,5 +19,3 @@ void LineLog::AddSample(TrendSample sample) {
   samples_.push_back(std::move(sample));
   emit SampleAdded();
 }
-
-void LineLog::ClearSamples() { samples_.clear(); }

@@ -41,12 +41,9 @@ class LineLog : public QObject {
   size_t Size() const { return records_.size(); }
   const LineRecord &At(size_t i) const { return records_[i]; }
   size_t Capacity() const { return capacity_; }
-  // How many records the ring has let go of since it was last cleared.
-  size_t Dropped() const { return dropped_; }
 
   void AddSample(TrendSample sample);
   const std::deque<TrendSample> &Samples() const { return samples_; }
-  void ClearSamples();
   double SecondsNow() const { return static_cast<double>(clock_.nsecsElapsed()) / 1e9; }
 
  signals:
@@ -58,6 +55,5 @@ class LineLog : public QObject {
   QElapsedTimer clock_;
   size_t capacity_;
   std::deque<LineRecord> records_;
-  size_t dropped_ = 0;
   std::deque<TrendSample> samples_;
 };

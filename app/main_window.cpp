@@ -17,12 +17,13 @@
 
 TForm1::TForm1(QWidget *parent)
     : QMainWindow(parent),
-      Timer2(this, "Timer2", 300, Guarded(&TForm1::Timer2Timer)),
-      Timer3(this, "Timer3", 1000, Guarded(&TForm1::Timer3Timer)),
-      Timer4(this, "Timer4", 1000, Guarded(&TForm1::Timer4Timer)),
-      Timer5(this, "Timer5", 1000, nullptr),
       ui_(std::make_unique<Ui::TForm1>()),
       comm1_(std::make_unique<TComm>()),
+      cycle_(this, {Guarded(&TForm1::Timer2Timer), Guarded(&TForm1::Timer3Timer),
+                    [this](RequestCycle::Request request) { SendRequest(request); }}),
+      hartIdentity_(cycle_.Scratch()),
+      Timer4(this, "Timer4", 1000, Guarded(&TForm1::Timer4Timer)),
+      Timer5(this, "Timer5", 1000, nullptr),
       traffic_(new LineLog(this)) {
   ui_->setupUi(this);
   // What the form file cannot say: the stored position, and unit lists without a selected item
@@ -86,8 +87,7 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event) {
 
 void TForm1::FormCreate() {
   ui_->Button6->setEnabled(true);
-  Timer2.SetEnabled(false);
-  Timer3.SetEnabled(false);
+  cycle_.Disarm();
   Timer4.SetEnabled(false);
   Timer5.SetEnabled(true);
   ui_->Edit1->clear();

@@ -1,9 +1,8 @@
 // TForm1: the program's one window. It owns every control (from main_window.ui), the serial port
-// Comm1, the timers Timer2 to Timer5 and the request state shared by all pages. Handlers are
-// named after the control and event they serve; the pages' handlers live in pages/*.
+// Comm1, the request cycle shared by all pages (with Timer2 and Timer3), Timer4 and Timer5.
+// Handlers are named after the control and event they serve; the pages' handlers live in pages/*.
 #pragma once
 
-#include <QByteArray>
 #include <QMainWindow>
 #include <QStringList>
 
@@ -12,8 +11,9 @@
 #include <memory>
 
 #include "app/error_display.h"
+#include "app/hart_identity_store.h"
 #include "app/line_log.h"
-#include "app/request_codes.h"
+#include "app/request_cycle.h"
 #include "app/ttimer.h"
 #include "serial/tcomm.h"
 
@@ -31,27 +31,13 @@ class TForm1 : public QMainWindow {
   explicit TForm1(QWidget *parent = nullptr);
   ~TForm1() override;
 
-  // CommBuffer areas: 0-7 scratch kept by the HART pages, 8-511 the transmit frame,
-  // 512-915 the copy of the last delivery.
-  static constexpr int kCommBufferSize = 916;
-  static constexpr int kFrameStart = 8;
-  static constexpr int kFrameEnd = 512;  // one past the transmit frame
-  static constexpr int kReplyStart = 512;
-  static constexpr int kReplyRoom = kCommBufferSize - kReplyStart;  // 404
-  static constexpr int kWorkingCopySize = 1024;
-  static constexpr int kSettingTimeoutMs = 3000;
-  static constexpr int kReceivePauseMs = 300;
-
-  // Request state shared by every page; zero at start.
-  uint8_t CommBuffer[kCommBufferSize] = {};
-  int32_t PendingReply = Pending::Nothing;  // a Pending::Code
-  int32_t TimeoutKind = Timeout::Silent;    // a Timeout::Kind
-  QByteArray ReplyText;  // the last delivery, one character per byte, at most kReplyTextMax
-  int ReplyHeld = 0;     // how many bytes of the last delivery the receive copy holds, at most 404
-  uint8_t PortOpen = 0;
-
   Ui::TForm1 *ui() const { return ui_.get(); }
   TComm *Comm1() const { return comm1_.get(); }
+  // The request state every page shares, and the one way others send through it.
+  RequestCycle &Cycle() { return cycle_; }
+  const RequestCycle &Cycle() const { return cycle_; }
+  // The HART instrument the requests of the "Transparent Mode" page are addressed to.
+  const HartIdentityStore &StoredIdentity() const { return hartIdentity_; }
 
   // Everything written to and received from the line since start, and the trend's samples.
   LineLog &Traffic() { return *traffic_; }
@@ -61,6 +47,21 @@ class TForm1 : public QMainWindow {
   void ShowMonitor();
   MonitorWindow *Monitor() const { return monitor_.get(); }
 
+  // Serial devices under devRoot ("/dev"): each /dev/serial/by-id link, then each ttyUSB* and
+  // ttyACM* that no by-id link already names.
+  static QStringList FoundSerialDevices(const QString &devRoot = QStringLiteral("/dev"));
+
+  // The HART requests, which the fuzz target of what they send runs directly (it checks what they
+  // throw); every other handler is reached through its control.
+  void Button20Click();
+  void Button7Click();
+  void Button16Click();
+  void Button14Click();
+
+ protected:
+  bool eventFilter(QObject *watched, QEvent *event) override;
+
+ private:
   // Window
   void FormCreate();
   void Label74DblClick();
@@ -72,12 +73,11 @@ class TForm1 : public QMainWindow {
   void Timer3Timer();
   void Timer4Timer();
   void Button26Click();
+  // Runs the handler that sends what another part of the program asked the cycle for.
+  void SendRequest(RequestCycle::Request request);
 
   // Port selection and opening
   void Button1Click();
-  // Serial devices under devRoot ("/dev"): each /dev/serial/by-id link, then each ttyUSB* and
-  // ttyACM* that no by-id link already names.
-  static QStringList FoundSerialDevices(const QString &devRoot = QStringLiteral("/dev"));
 
   // "System Parameters" page
   void Button6Click();
@@ -105,16 +105,8 @@ class TForm1 : public QMainWindow {
   void PUSET1XIAOKeyPress(char &key);
   void Edit3KeyPress(char &key);
 
-  // "Transparent Mode" page
-  void Button20Click();
-  void Button7Click();
-  void Button16Click();
-  void Button14Click();
+  // "Transparent Mode" page (its requests are public, above)
   void ComboBox30Change();
-  // Of the stored identity of the last instrument that answered the identity query, the two
-  // variables that do not live in CommBuffer (the rest is the HART page's business).
-  uint8_t HartManufacturer = 0;
-  uint8_t HartPreambleNeed = 0;
 
   // "MODBUS Parameter Configuration" page
   void Button31Click();
@@ -137,18 +129,6 @@ class TForm1 : public QMainWindow {
   void ParseDynamicVariableReply();  // Pending::HartDynamicVariables
   void ParseModbusParameterReply();  // Pending::ModbusParameters
 
-  // Sets the codes and arms Timer3 with the setting interval.
-  void Await(Pending::Code awaited, Timeout::Kind report);
-
-  TTimer Timer2;
-  TTimer Timer3;
-  TTimer Timer4;
-  TTimer Timer5;
-
- protected:
-  bool eventFilter(QObject *watched, QEvent *event) override;
-
- private:
   // A handler that runs through the general error display.
   std::function<void()> Guarded(void (TForm1::*handler)()) {
     return [this, handler] { RunHandler([this, handler] { (this->*handler)(); }); };
@@ -171,7 +151,10 @@ class TForm1 : public QMainWindow {
 
   std::unique_ptr<Ui::TForm1> ui_;
   std::unique_ptr<TComm> comm1_;
-  uint8_t workingCopy_[kWorkingCopySize] = {};
+  RequestCycle cycle_;  // Timer2 and Timer3 with it
+  HartIdentityStore hartIdentity_;
+  TTimer Timer4;  // closes the port after the serial-settings command
+  TTimer Timer5;  // enabled at start-up; has no handler
   LineLog *traffic_;
   std::unique_ptr<MonitorWindow> monitor_;  // last: it goes first, while the window still stands
 };

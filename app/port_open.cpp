@@ -74,8 +74,8 @@ void TForm1::WatchPortListDropDown() {
 }
 
 void TForm1::Button1Click() {
-  if (PortOpen == 1) {
-    PortOpen = 0;
+  if (cycle_.PortOpen()) {
+    cycle_.SetPortOpen(false);
     ui_->Button1->setText(QStringLiteral("Open"));
     ui_->Button6->setEnabled(false);
     comm1_->ClosePort();
@@ -98,7 +98,7 @@ void TForm1::Button1Click() {
   comm1_->OpenPort();
   comm1_->SetDtrControl(ui_->CheckBox2->isChecked() ? TDtrControl::DtrEnable : TDtrControl::DtrDisable);
   comm1_->SetRtsControl(ui_->CheckBox1->isChecked() ? TRtsControl::RtsEnable : TRtsControl::RtsDisable);
-  PortOpen = 1;
+  cycle_.SetPortOpen(true);
   ui_->Button1->setText(QStringLiteral("Close"));
   ui_->Button6->setEnabled(true);
 }

@@ -1,5 +1,4 @@
-// The codes of the request cycle. Their numbers are the ones the routing of replies has always
-// used and stay as they are; the names say what is awaited and which report a time-out gives.
+// The codes of the request cycle: which reply is awaited, and which report a time-out gives.
 #pragma once
 
 #include <cstdint>

@@ -81,7 +81,7 @@ bool OpenPort(TForm1 &form, const std::string &path) {
   auto *port = form.findChild<QComboBox *>(QStringLiteral("SPREALCOM"));
   port->lineEdit()->setText(QString::fromStdString(path));
   form.findChild<QPushButton *>(QStringLiteral("Button1"))->click();
-  return form.PortOpen == 1;
+  return form.Cycle().PortOpen();
 }
 
 // Runs the event loop until `signalled` quits it or the limit passes; false on the limit.

@@ -39,9 +39,11 @@ set(RQ735_SERIAL_SOURCES
 
 # The window, its pages and pictures (Qt Widgets): everything of the program but main().
 set(RQ735_APP_SOURCES
+  app/comm_buffer.h
   app/conversions.cpp app/conversions.h
   app/error_display.cpp app/error_display.h
   app/frame_writer.cpp app/frame_writer.h
+  app/hart_identity_store.h
   app/jpeg_image.cpp app/jpeg_image.h
   app/line_log.cpp app/line_log.h
   app/list_positions.cpp app/list_positions.h
@@ -49,7 +51,7 @@ set(RQ735_APP_SOURCES
   app/pictures.cpp
   app/port_open.cpp
   app/request_codes.h
-  app/request_cycle.cpp
+  app/request_cycle.cpp app/request_cycle.h
   app/screen_place.cpp app/screen_place.h
   app/ttimer.cpp app/ttimer.h
   monitor/monitor_window.cpp monitor/monitor_window.h

@@ -4,6 +4,7 @@
 // Input: one byte choosing the button, then the preamble text up to a newline, then the other text.
 #include <QComboBox>
 #include <QLineEdit>
+#include <QTimer>
 
 #include <cstdint>
 #include <cstring>
@@ -46,33 +47,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       break;
   }
 
-  uint8_t before[TForm1::kCommBufferSize];
-  std::memcpy(before, form.CommBuffer, sizeof before);
-  form.PendingReply = 55;
-  form.TimeoutKind = 5;
+  RequestCycle &cycle = form.Cycle();
+  const HartIdentity identity = form.StoredIdentity().Identity();
+  const uint8_t queried = form.StoredIdentity().QueriedAddress();
+  uint8_t reply[ReplyView::kRoom];
+  std::memcpy(reply, cycle.Reply().Data(), sizeof reply);
+  cycle.Expect(static_cast<Pending::Code>(55), static_cast<Timeout::Kind>(5));
   fuzz::Run([&] { (form.*button)(); });
-  form.Timer3.SetEnabled(false);
+  QTimer *timeout = form.findChild<QTimer *>(QStringLiteral("Timer3"), Qt::FindDirectChildrenOnly);
+  timeout->stop();
 
   // The frame stays inside the transmit area; the stored identity and the last delivery stay put
-  // (the identity query records only its polling address, in byte 7).
-  const size_t keep = button == &TForm1::Button7Click ? 7 : 8;
-  if (std::memcmp(before, form.CommBuffer, keep) != 0) fuzz::Fail("the stored identity changed");
-  if (std::memcmp(before + TForm1::kReplyStart, form.CommBuffer + TForm1::kReplyStart, TForm1::kReplyRoom) != 0)
-    fuzz::Fail("the receive area was overwritten");
+  // (the identity query records only its polling address).
+  const HartIdentity after = form.StoredIdentity().Identity();
+  const bool addressKept = button == &TForm1::Button7Click || form.StoredIdentity().QueriedAddress() == queried;
+  if (after.manufacturer != identity.manufacturer || after.deviceType != identity.deviceType ||
+      after.deviceId != identity.deviceId || !addressKept)
+    fuzz::Fail("the stored identity changed");
+  if (std::memcmp(reply, cycle.Reply().Data(), sizeof reply) != 0) fuzz::Fail("the receive area was overwritten");
 
   const std::string shown = edit("Edit8")->text().toStdString();
   if (shown.empty()) {
-    if (form.PendingReply != 55 || form.TimeoutKind != 5) fuzz::Fail("a refused request changed the codes");
+    if (cycle.PendingReply() != 55 || cycle.TimeoutKind() != 5) fuzz::Fail("a refused request changed the codes");
     return 0;
   }
   const size_t length = shown.size() / 3;
-  if (shown.size() % 3 != 0 || length > TForm1::kFrameEnd - TForm1::kFrameStart)
-    fuzz::Fail("frame shown as \"" + shown + "\"");
-  if (BytesToHexPairs(form.CommBuffer + TForm1::kFrameStart, length) != shown)
-    fuzz::Fail("the frame shown is not the frame in the transmit area");
+  if (shown.size() % 3 != 0 || length > TransmitView::kRoom) fuzz::Fail("frame shown as \"" + shown + "\"");
+  const uint8_t *frame = cycle.Transmit().Data();
+  if (BytesToHexPairs(frame, length) != shown) fuzz::Fail("the frame shown is not the frame in the transmit area");
   // Preambles, then a body whose checksum closes it: the XOR from the delimiter on is zero.
   size_t p = 0;
-  const uint8_t *frame = form.CommBuffer + TForm1::kFrameStart;
   while (p < length && frame[p] == 0xFF) ++p;
   uint8_t x = 0;
   for (size_t i = p; i < length; ++i) x ^= frame[i];

@@ -180,12 +180,13 @@ void MonitorWindow::SetPolling(bool on, int seconds) {
 bool MonitorWindow::Polling() const { return pollTimer_->isActive(); }
 
 void MonitorWindow::Poll() {
-  if (!form_.PortOpen) {
+  RequestCycle &cycle = form_.Cycle();
+  if (!cycle.PortOpen()) {
     SetPolling(false, pollSeconds_->value());  // the port closed: polling ends
     return;
   }
   // Another request waits for its reply (or for its parse): this turn is skipped.
-  if (form_.Timer3.Enabled() || form_.Timer2.Enabled()) return;
+  if (cycle.Waiting()) return;
   // A message box waits for the user: no turn goes out, so boxes do not pile up behind it.
   if (QApplication::activeModalWidget()) return;
   if (turnOut_ && samplesSeen_ == samplesAtTurn_) {
@@ -194,5 +195,5 @@ void MonitorWindow::Poll() {
   }
   samplesAtTurn_ = samplesSeen_;
   turnOut_ = true;
-  RunHandler([this] { form_.Button16Click(); });
+  cycle.Send(RequestCycle::Request::DynamicVariables);
 }

@@ -7,7 +7,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include <algorithm>
 #include <cmath>
 
 #include "app/frame_writer.h"
@@ -20,29 +19,11 @@
 
 namespace {
 
-// The stored HART identity: its identifier and device type live in the scratch bytes of
-// CommBuffer, beside the polling address of the last identity query; the manufacturer and the
-// preamble need in variables of the window.
-constexpr int kIdentifierAt = 0;  // three bytes, most significant first
-constexpr int kDeviceTypeAt = 6;
-constexpr int kQueriedAddressAt = 7;
-
-HartIdentity StoredIdentity(const TForm1 &form) {
-  const uint8_t *id = form.CommBuffer + kIdentifierAt;
-  return {form.HartManufacturer, form.CommBuffer[kDeviceTypeAt], {id[0], id[1], id[2]}};
-}
-
-void StoreIdentity(TForm1 &form, const HartIdentity &identity) {
-  form.HartManufacturer = identity.manufacturer;
-  form.CommBuffer[kDeviceTypeAt] = identity.deviceType;
-  std::copy(identity.deviceId.begin(), identity.deviceId.end(), form.CommBuffer + kIdentifierAt);
-}
-
 // P from "Preamble Length:" for a frame whose body (delimiter to last data byte) has `bodyLength` bytes.
 int PreambleCount(const Ui::TForm1 &ui, int bodyLength, Refusals &refused) {
   const int n = TextToIntOf(ui.Edit9->text());
   // The frame must fit the transmit area: n + 1 preambles, the body, its checksum.
-  const int most = (TForm1::kFrameEnd - TForm1::kFrameStart) - bodyLength - 2;
+  const int most = TransmitView::kRoom - bodyLength - 2;
   if (n >= -1 && n <= most) return n + 1;
   refused.OutOfRange(QStringLiteral("Preamble Length"), n, -1, most);
   return 0;
@@ -55,9 +36,8 @@ uint8_t MasterFlag(const Ui::TForm1 &ui) { return ItemIndex(ui.ComboBox42) == 0 
 void SendHartRequest(TForm1 &form, FrameWriter &request, const std::vector<uint8_t> &frame, Pending::Code awaited) {
   request.Refused().RaiseIfAny();  // before the frame takes the transmit area
   request.Bytes(frame).WriteAsHex();
-  form.Timer3.SetEnabled(true);
-  form.PendingReply = awaited;
-  form.TimeoutKind = Timeout::Setting;
+  form.Cycle().ArmTimeout();
+  form.Cycle().Expect(awaited, Timeout::Setting);
 }
 
 }  // namespace
@@ -88,14 +68,14 @@ void TForm1::Button7Click() {
   const int address = request.PositionOf(ui_->ComboBox30, QStringLiteral("HART Address"));
   const auto frame = HartShortFrame(preambles, MasterFlag(*ui_), static_cast<uint8_t>(address), hart::kReadUniqueIdentifier);
   request.Refused().RaiseIfAny();  // the address is kept for a query that goes out
-  CommBuffer[kQueriedAddressAt] = static_cast<uint8_t>(address);
+  hartIdentity_.SetQueriedAddress(static_cast<uint8_t>(address));
   SendHartRequest(*this, request, frame, Pending::HartIdentity);
 }
 
 void TForm1::Button16Click() {
   FrameWriter request(*this);
   const int preambles = PreambleCount(*ui_, 8, request.Refused());
-  SendHartRequest(*this, request, HartLongFrame(preambles, MasterFlag(*ui_), StoredIdentity(*this), hart::kReadDynamicVariables),
+  SendHartRequest(*this, request, HartLongFrame(preambles, MasterFlag(*ui_), hartIdentity_.Identity(), hart::kReadDynamicVariables),
                   Pending::HartDynamicVariables);
 }
 
@@ -104,11 +84,11 @@ void TForm1::Button14Click() {
   FrameWriter request(*this);
   const int preambles = PreambleCount(*ui_, 9, request.Refused());
   const int address = request.PositionOf(ui_->ComboBox27, QStringLiteral("HART Address Configuration"));
+  const HartIdentity identity = hartIdentity_.Identity();
   SendHartRequest(*this, request,
-                  HartLongFrame(preambles, MasterFlag(*ui_), StoredIdentity(*this), hart::kWritePollingAddress, {static_cast<uint8_t>(address)}),
+                  HartLongFrame(preambles, MasterFlag(*ui_), identity, hart::kWritePollingAddress, {static_cast<uint8_t>(address)}),
                   Pending::HartPollingAddress);
-  Timer3.SetInterval(kSettingTimeoutMs);
-  Timer3.SetEnabled(true);
+  cycle_.Await(Pending::HartPollingAddress, Timeout::Setting);  // and the time-out at 3000 ms
 }
 
 void TForm1::ComboBox30Change() {
@@ -120,24 +100,25 @@ void TForm1::ComboBox30Change() {
 }
 
 void TForm1::ParseIdentityReply() {
-  const auto reply = ReadIdentityReply(CommBuffer + kReplyStart, static_cast<int>(ReplyText.size()), ReplyHeld);
+  const ReplyView copy = cycle_.Reply();
+  const auto reply = ReadIdentityReply(copy.Data(), static_cast<int>(cycle_.ReplyText().size()), copy.Held());
   if (!reply) {
     for (QLineEdit *e : {ui_->Edit28, ui_->Edit29, ui_->Edit31, ui_->Edit32}) e->clear();
     return;
   }
   const HartIdentity &identity = reply->identity;
-  StoreIdentity(*this, identity);
-  HartPreambleNeed = reply->preambleNeed;
+  hartIdentity_.Store(identity, reply->preambleNeed);
   ui_->Edit28->setText(QString::number(identity.manufacturer));
   ui_->Edit29->setText(QString::number(identity.deviceType));
-  ui_->Edit31->setText(QString::number(HartPreambleNeed));
-  SetItemIndex(ui_->ComboBox27, CommBuffer[kQueriedAddressAt]);
+  ui_->Edit31->setText(QString::number(hartIdentity_.PreambleNeed()));
+  SetItemIndex(ui_->ComboBox27, hartIdentity_.QueriedAddress());
   const auto &id = identity.deviceId;
   ui_->Edit32->setText(QString::number((uint32_t{id[0]} << 16) | (uint32_t{id[1]} << 8) | id[2]));
 }
 
 void TForm1::ParseDynamicVariableReply() {
-  const auto variables = ReadDynamicVariables(CommBuffer + kReplyStart, static_cast<int>(ReplyText.size()), ReplyHeld);
+  const ReplyView copy = cycle_.Reply();
+  const auto variables = ReadDynamicVariables(copy.Data(), static_cast<int>(cycle_.ReplyText().size()), copy.Held());
   if (!variables) return;
   QLineEdit *values[] = {ui_->Edit25, ui_->Edit26, ui_->Edit27, ui_->Edit30};
   QLabel *copies[] = {ui_->HLabel2, ui_->HLabel3, ui_->HLabel4, ui_->HLabel5};

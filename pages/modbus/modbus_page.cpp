@@ -148,7 +148,7 @@ void TForm1::ConnectModbusPage() {
 void TForm1::Button31Click() { SendParameterQuery(*this); }
 
 void TForm1::ComboBox41Change() {
-  if (!PortOpen) return;
+  if (!cycle_.PortOpen()) return;
   const int meter = ItemIndex(ui_->ComboBox41);
   if (!IndexDigit(meter)) return;  // no meter selected
 
@@ -181,7 +181,8 @@ void TForm1::ComboBox41Change() {
 
 void TForm1::ParseModbusParameterReply() {
   PageSink sink(*ui_);
-  ApplyModbusParameterReply(std::string_view(ReplyText.constData(), static_cast<size_t>(ReplyText.size())), sink);
+  const QByteArray &text = cycle_.ReplyText();
+  ApplyModbusParameterReply(std::string_view(text.constData(), static_cast<size_t>(text.size())), sink);
 }
 
 // Meter profile and data format settings

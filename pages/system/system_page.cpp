@@ -166,7 +166,7 @@ namespace {
 // (its boxes take anything pasted into them) is refused there.
 void SendText(TForm1 &form, const std::string &request) {
   Refusals refused;
-  if (request.size() > TForm1::kFrameEnd - TForm1::kFrameStart) refused.TooLong(static_cast<int>(request.size()));
+  if (request.size() > TransmitView::kRoom) refused.TooLong(static_cast<int>(request.size()));
   refused.RaiseIfAny();
   form.ui()->Edit8->setText(QString::fromLatin1(request.data(), static_cast<qsizetype>(request.size())));
   form.WriteToLine(reinterpret_cast<const uint8_t *>(request.data()), request.size());
@@ -178,35 +178,35 @@ std::string Latin1(const QLineEdit *box) { return box->text().toLatin1().toStdSt
 
 void TForm1::AD1SETClick() {
   const std::string request = TotalizerFrame(Latin1(ui_->AD1H), Latin1(ui_->AD1L), Latin1(ui_->AD1LD));
-  PendingReply = Pending::FactoryAnswer;
+  cycle_.Expect(Pending::FactoryAnswer);
   SendText(*this, request);
   ui_->Memo10->clear();
 }
 
 void TForm1::Button5Click() {
   ui_->Memo10->clear();
-  Timer3.SetEnabled(true);
+  cycle_.ArmTimeout();
   SendText(*this, CutoffFrame(Latin1(ui_->Edit2)));
-  PendingReply = Pending::FactoryAnswer;
+  cycle_.Expect(Pending::FactoryAnswer);
 }
 
 void TForm1::PButton52Click() {
   SendText(*this, IntegerLsdFrame(TextToIntOf(ui_->PUSET3->text())));
   ui_->Memo10->clear();
-  PendingReply = Pending::FactoryAnswer;
+  cycle_.Expect(Pending::FactoryAnswer);
 }
 
 void TForm1::Button3Click() {
-  Timer3.SetEnabled(true);
+  cycle_.ArmTimeout();
   SendText(*this, DecimalLsdFrame(Latin1(ui_->PUSET1XIAO)));
   ui_->Memo10->clear();
-  PendingReply = Pending::FactoryAnswer;
+  cycle_.Expect(Pending::FactoryAnswer);
 }
 
 void TForm1::Button11Click() {
   SendText(*this, CoefficientFactorFrame(TextToIntOf(ui_->Edit3->text())));
   ui_->Memo10->clear();
-  PendingReply = Pending::FactoryAnswer;
+  cycle_.Expect(Pending::FactoryAnswer);
 }
 
 void TForm1::Button60Click() {
@@ -232,7 +232,8 @@ void TForm1::Edit3KeyPress(char &key) { FilterKey(kDigits4, ui_->Edit3, key); }
 // Replies
 
 void TForm1::ParseCommunicationReply() {
-  const std::string_view reply(ReplyText.constData(), static_cast<size_t>(ReplyText.size()));
+  const QByteArray &text = cycle_.ReplyText();
+  const std::string_view reply(text.constData(), static_cast<size_t>(text.size()));
   if (!FindReplyKey(reply, "QV:")) return;
   for (QPushButton *b : {ui_->Button16, ui_->Button21, ui_->Button24, ui_->Button29, ui_->Button15, ui_->Button27,
                          ui_->Button5, ui_->Button9, ui_->Button7, ui_->Button14, ui_->Button10, ui_->Button17,
@@ -241,7 +242,8 @@ void TForm1::ParseCommunicationReply() {
 }
 
 void TForm1::ParseSystemParameterReply() {
-  const SystemParameters p = ReadSystemParameters(std::string_view(ReplyText.constData(), static_cast<size_t>(ReplyText.size())));
+  const QByteArray &text = cycle_.ReplyText();
+  const SystemParameters p = ReadSystemParameters(std::string_view(text.constData(), static_cast<size_t>(text.size())));
   auto select = [](QComboBox *list, const std::optional<int> &position) {
     if (position) SetItemIndex(list, *position);
   };

@@ -31,7 +31,7 @@ void RunCycles(int run) {
 
   TypeInto(Find<QComboBox>(&form, "SPREALCOM"), sim.Port());
   Click(&form, "Button1");
-  ASSERT_EQ(form.PortOpen, 1);
+  ASSERT_TRUE(form.Cycle().PortOpen());
 
   int deliveries = 0;
   const auto original = form.Comm1()->OnReceiveData;
@@ -92,14 +92,15 @@ void RunCycles(int run) {
       ADD_FAILURE() << "cycle " << j << ": no reply to " << Text(&form, "Edit8").toStdString();
       continue;
     }
-    if (memo->toPlainText() != expected || form.PendingReply != pendingAfter || form.Timer3.Enabled()) {
+    const bool waits = Timer(form, "Timer3")->isActive();
+    if (memo->toPlainText() != expected || form.Cycle().PendingReply() != pendingAfter || waits) {
       ++misrouted;
       ADD_FAILURE() << "cycle " << j << ": " << Text(&form, "Edit8").toStdString() << " got "
-                    << memo->toPlainText().toStdString() << ", code " << form.PendingReply;
+                    << memo->toPlainText().toStdString() << ", code " << form.Cycle().PendingReply();
     }
     if (pendingAfter == 202) {
       // The parse fills the boxes from the reply.
-      EXPECT_TRUE(WaitUntil([&] { return !form.Timer2.Enabled(); }, 1000));
+      EXPECT_TRUE(WaitUntil([&] { return !Timer(form, "Timer2")->isActive(); }, 1000));
       EXPECT_EQ(Text(&form, "Edit6"), ThreeDigits(jtm));
       EXPECT_EQ(Text(&form, "Edit14"), ThreeDigits(adr));
       EXPECT_EQ(Text(&form, "Edit3"), FourDigits(adx));
@@ -119,7 +120,7 @@ void RunCycles(int run) {
   // Close and open again: the module still answers.
   Click(&form, "Button1");
   Click(&form, "Button1");
-  ASSERT_EQ(form.PortOpen, 1);
+  ASSERT_TRUE(form.Cycle().PortOpen());
   Click(&form, "Button8");
   EXPECT_EQ(WaitForReceiveBox(form), "QVAL:AD1:32768,12.000mA#");
 }

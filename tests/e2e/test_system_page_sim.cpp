@@ -57,7 +57,7 @@ TEST(SystemPageWithSimulator, SettingsAreReadBackByTheSystemParameterQuery) {
   Pick(f, "ComboBox8", 5);
   Pick(f, "ComboBox9", 2);
   EXPECT_EQ(w.Exchange("Button9"), "OK#");
-  ASSERT_TRUE(WaitUntil([&] { return w.form.PortOpen == 0; }, 3000));
+  ASSERT_TRUE(WaitUntil([&] { return !w.form.Cycle().PortOpen(); }, 3000));
   w.Open();
   Pick(f, "ComboBox8", 0);
   Pick(f, "ComboBox9", 0);
@@ -77,7 +77,7 @@ TEST(SystemPageWithSimulator, SettingsAreReadBackByTheSystemParameterQuery) {
   // The board data and the AD channel query are answered and shown as text.
   SetText(f, "PCBSN", "20261208");
   EXPECT_EQ(w.Exchange("Button60"), "OK#");
-  EXPECT_EQ(w.form.PendingReply, 202) << "the board data command leaves the query pending";
+  EXPECT_EQ(w.form.Cycle().PendingReply(), 202) << "the board data command leaves the query pending";
   EXPECT_TRUE(w.Exchange("Button8").startsWith("QVAL:"));
 }
 

@@ -23,22 +23,22 @@ TEST(WindowWithSimulator, SimulatorIsListedAndAnswersTheCommunicationQuery) {
 
   Pick(&form, "SPREALCOM", index);
   Click(&form, "Button1");
-  ASSERT_EQ(form.PortOpen, 1);
+  ASSERT_TRUE(form.Cycle().PortOpen());
 
   Click(&form, "Button6");
   EXPECT_EQ(Text(&form, "Edit8"), "QQQ#QV#");
   EXPECT_TRUE(WaitForReceiveBox(form).contains("QV:"));
   // The parse 300 ms later ends the query and clears the kind.
-  ASSERT_TRUE(WaitUntil([&] { return !form.Timer2.Enabled(); }, 1000));
-  EXPECT_EQ(form.PendingReply, 0);
-  EXPECT_EQ(form.TimeoutKind, 0);
-  EXPECT_FALSE(form.Timer3.Enabled());
+  ASSERT_TRUE(WaitUntil([&] { return !Timer(form, "Timer2")->isActive(); }, 1000));
+  EXPECT_EQ(form.Cycle().PendingReply(), 0);
+  EXPECT_EQ(form.Cycle().TimeoutKind(), 0);
+  EXPECT_FALSE(Timer(form, "Timer3")->isActive());
   for (const char *b : {"Button16", "Button23", "Button31"}) EXPECT_TRUE(Find<QPushButton>(&form, b)->isEnabled());
 
   // Close and open again: the module still answers.
   Click(&form, "Button1");
   Click(&form, "Button1");
-  ASSERT_EQ(form.PortOpen, 1);
+  ASSERT_TRUE(form.Cycle().PortOpen());
   Click(&form, "Button26");
   Click(&form, "Button6");
   EXPECT_TRUE(WaitForReceiveBox(form).contains("QV:"));

@@ -8,7 +8,7 @@ SimWindow::SimWindow(const QStringList &simArguments) : sim(simArguments) { Open
 void SimWindow::Open() {
   ui::TypeInto(ui::Find<QComboBox>(&form, "SPREALCOM"), sim.Port());
   ui::Click(&form, "Button1");
-  EXPECT_EQ(form.PortOpen, 1);
+  EXPECT_TRUE(form.Cycle().PortOpen());
 }
 
 QString SimWindow::Exchange(const char *button) {
@@ -16,6 +16,6 @@ QString SimWindow::Exchange(const char *button) {
   memo->clear();
   ui::Click(&form, button);
   EXPECT_TRUE(ui::WaitUntil([&] { return !memo->toPlainText().isEmpty(); }, 3000)) << button;
-  EXPECT_TRUE(ui::WaitUntil([&] { return !form.Timer2.Enabled(); }, 1000));
+  EXPECT_TRUE(ui::WaitUntil([&] { return !ui::Timer(form, "Timer2")->isActive(); }, 1000));
   return memo->toPlainText();
 }

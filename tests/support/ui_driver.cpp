@@ -96,13 +96,27 @@ OpenWindow::OpenWindow() : form(std::make_unique<TForm1>()), peer(std::make_uniq
   auto *port = form->findChild<QComboBox *>(QStringLiteral("SPREALCOM"));
   TypeInto(port, QString::fromStdString(peer->SlavePath()));
   form->findChild<QPushButton *>(QStringLiteral("Button1"))->click();
-  EXPECT_EQ(form->PortOpen, 1) << "the port did not open";
+  EXPECT_TRUE(form->Cycle().PortOpen()) << "the port did not open";
 }
 
 OpenWindow::~OpenWindow() {
   form.reset();
   peer.reset();
 }
+
+QTimer *Timer(TForm1 &form, const char *name) {
+  auto *timer = form.findChild<QTimer *>(QString::fromLatin1(name), Qt::FindDirectChildrenOnly);
+  EXPECT_NE(timer, nullptr) << "no timer " << name;
+  return timer;
+}
+
+void SetCodes(TForm1 &form, int32_t pending, int32_t kind) {
+  form.Cycle().Expect(static_cast<Pending::Code>(pending), static_cast<Timeout::Kind>(kind));
+}
+
+void SetPending(TForm1 &form, int32_t pending) { form.Cycle().Expect(static_cast<Pending::Code>(pending)); }
+
+void SetTimeoutKind(TForm1 &form, int32_t kind) { SetCodes(form, form.Cycle().PendingReply(), kind); }
 
 QString WaitForReceiveBox(TForm1 &form, int timeoutMs) {
   auto *memo = form.findChild<QPlainTextEdit *>(QStringLiteral("Memo10"));

@@ -82,4 +82,13 @@ struct OpenWindow {
 // Waits until Memo10 shows something and returns it.
 QString WaitForReceiveBox(TForm1 &form, int timeoutMs = 3000);
 
+// The window's timer of this name (Timer2 to Timer5), found as any user of the window finds it.
+QTimer *Timer(TForm1 &form, const char *name);
+
+// Puts request codes in place as a handler does, arming nothing; values no request uses are
+// allowed, so that a case can see a code left alone.
+void SetCodes(TForm1 &form, int32_t pending, int32_t kind);
+void SetPending(TForm1 &form, int32_t pending);   // the report in force stays
+void SetTimeoutKind(TForm1 &form, int32_t kind);  // the pending code stays
+
 }  // namespace ui

@@ -68,7 +68,7 @@ struct Page : OpenWindow {
     memo->clear();
     peer->Write(reply);
     ASSERT_TRUE(WaitUntil([&] { return !memo->toPlainText().isEmpty(); }, 3000));
-    ASSERT_TRUE(WaitUntil([&] { return !form->Timer2.Enabled(); }, 1000));
+    ASSERT_TRUE(WaitUntil([&] { return !Timer(*form, "Timer2")->isActive(); }, 1000));
   }
   QComboBox *Combo(const char *name) { return Find<QComboBox>(form.get(), name); }
 };
@@ -81,10 +81,10 @@ TEST(HartPage, ManualCommandFramesAndRefusals) {
   SetText(f, "Edit10", "76 89 FD AD");
   EXPECT_EQ(p.Send("Button20"), Cat(seven, B({0x76, 0x89, 0xFD, 0xAD, 0xAF})));
   EXPECT_EQ(Text(f, "Edit8"), "FF FF FF FF FF FF FF 76 89 FD AD AF ");
-  EXPECT_EQ(p.form->PendingReply, 104);
-  EXPECT_EQ(p.form->TimeoutKind, 3);
-  EXPECT_TRUE(p.form->Timer3.Enabled());
-  EXPECT_EQ(p.form->Timer3.Interval(), 1000) << "the manual command does not set the interval";
+  EXPECT_EQ(p.form->Cycle().PendingReply(), 104);
+  EXPECT_EQ(p.form->Cycle().TimeoutKind(), 3);
+  EXPECT_TRUE(Timer(*p.form, "Timer3")->isActive());
+  EXPECT_EQ(Timer(*p.form, "Timer3")->interval(), 1000) << "the manual command does not set the interval";
 
   struct Case {
     const char *typed;
@@ -126,15 +126,14 @@ TEST(HartPage, ManualCommandFramesAndRefusals) {
     SCOPED_TRACE(r.typed);
     SetText(f, "Edit10", r.typed);
     SetText(f, "Edit9", r.preamble);
-    p.form->PendingReply = 55;
-    p.form->TimeoutKind = 5;
+    SetCodes(*p.form, 55, 5);
     p.catcher.Clear();
     EXPECT_EQ(p.Send("Button20"), Bytes{});
     ASSERT_TRUE(p.catcher.WaitForCount(1));
     EXPECT_EQ(p.catcher.Messages()[0].text, r.message);
     EXPECT_EQ(Text(f, "Edit8"), "");
-    EXPECT_EQ(p.form->PendingReply, 55);
-    EXPECT_EQ(p.form->TimeoutKind, 5);
+    EXPECT_EQ(p.form->Cycle().PendingReply(), 55);
+    EXPECT_EQ(p.form->Cycle().TimeoutKind(), 5);
   }
   // The longest frame that fits the transmit area goes out whole.
   SetText(f, "Edit10", "02");
@@ -149,19 +148,19 @@ TEST(HartPage, IdentityThenVariablesThenPollingAddress) {
 
   // Identity query with the defaults.
   EXPECT_EQ(p.Send("Button7"), Cat(Preambles(7), B({0x02, 0x80, 0x00, 0x00, 0x82})));
-  EXPECT_EQ(form.PendingReply, 100);
+  EXPECT_EQ(form.Cycle().PendingReply(), 100);
   p.Answer(Reply(5, kIdentityBody));
   EXPECT_EQ(Text(f, "Edit28"), "38");
   EXPECT_EQ(Text(f, "Edit29"), "6");
   EXPECT_EQ(Text(f, "Edit31"), "5");
   EXPECT_EQ(Text(f, "Edit32"), "4660");
   EXPECT_EQ(p.Combo("ComboBox27")->currentIndex(), 0);
-  EXPECT_EQ(form.PendingReply, 0);
+  EXPECT_EQ(form.Cycle().PendingReply(), 0);
   EXPECT_TRUE(Text(f, "Memo10").startsWith("FF FF FF FF FF 06 80 "));
 
   // Dynamic variables go to the stored long address.
   EXPECT_EQ(p.Send("Button16"), Cat(Preambles(7), B({0x82, 0xA6, 0x06, 0x00, 0x12, 0x34, 0x03, 0x00, 0x07})));
-  EXPECT_EQ(form.PendingReply, 103);
+  EXPECT_EQ(form.Cycle().PendingReply(), 103);
   p.Answer(Reply(5, VariablesBody(26, {B({32, 0x41, 0x48, 0x00, 0x00}), B({7, 0x3D, 0xCC, 0xCC, 0xCD}),
                                       B({19, 0x42, 0xCA, 0xA6, 0x66}), B({57, 0xC0, 0x70, 0x00, 0x00})})));
   EXPECT_EQ(Text(f, "Edit25"), "12.5");
@@ -180,11 +179,11 @@ TEST(HartPage, IdentityThenVariablesThenPollingAddress) {
   Pick(f, "ComboBox27", 5);
   EXPECT_EQ(p.Send("Button14"), Cat(Preambles(7), B({0x82, 0xA6, 0x06, 0x00, 0x12, 0x34, 0x06, 0x01, 0x05, 0x06})));
   EXPECT_EQ(form.Comm1()->RtsControl(), TRtsControl::RtsEnable);
-  EXPECT_EQ(form.PendingReply, 106);
-  EXPECT_EQ(form.Timer3.Interval(), 3000);
+  EXPECT_EQ(form.Cycle().PendingReply(), 106);
+  EXPECT_EQ(Timer(form, "Timer3")->interval(), 3000);
   p.Answer(B({0xFF, 0x86}));
   EXPECT_EQ(Text(f, "Memo10"), "FF 86 ");
-  EXPECT_EQ(form.PendingReply, 106) << "shown in hexadecimal only; the code stays";
+  EXPECT_EQ(form.Cycle().PendingReply(), 106) << "shown in hexadecimal only; the code stays";
 
   // Secondary master: the master flag goes from both frames.
   Pick(f, "ComboBox42", 1);
@@ -204,13 +203,13 @@ TEST(HartPage, IdentityRepliesTheSearchAndTheStoredAddress) {
   p.Answer(Cat(B({0x00, 0x06, 0xFF, 0x12}), Reply(3, kIdentityBody)));
   EXPECT_EQ(Text(f, "Edit32"), "4660");
   EXPECT_EQ(p.Combo("ComboBox27")->currentIndex(), -1);
-  EXPECT_EQ(form.CommBuffer[7], 12);
+  EXPECT_EQ(form.StoredIdentity().QueriedAddress(), 12);
 
   // An answer without FF 06 empties the boxes and keeps the stored identity.
   p.Send("Button7");
   p.Answer(B({0xFF, 0xFF, 0x86, 0x00, 0x00, 0x00}));
   EXPECT_EQ(Text(f, "Edit28"), "");
-  EXPECT_EQ(form.HartManufacturer, 0x26);
+  EXPECT_EQ(form.StoredIdentity().Identity().manufacturer, 0x26);
 
   // A reply cut off before the device identifier is no answer either: the next long frame still
   // goes to the stored identity, not to stale bytes of the receive area.
@@ -221,7 +220,7 @@ TEST(HartPage, IdentityRepliesTheSearchAndTheStoredAddress) {
   const Bytes whole = Reply(5, other);
   p.Answer(Bytes(whole.begin(), whole.begin() + 5 + 17));
   EXPECT_EQ(Text(f, "Edit28"), "");
-  EXPECT_EQ(form.HartManufacturer, 0x26);
+  EXPECT_EQ(form.StoredIdentity().Identity().manufacturer, 0x26);
   EXPECT_EQ(p.Send("Button16")[8], 0xA6);
 }
 
@@ -282,7 +281,7 @@ TEST(HartPage, RepliesStartingLateInALongDeliveryAreReadWhole) {
   p.Answer(identity);
   EXPECT_EQ(Text(f, "Edit28"), "38");
   EXPECT_EQ(Text(f, "Edit32"), "4660");
-  EXPECT_EQ(p.form->CommBuffer[2], 0x34);
+  EXPECT_EQ(p.form->StoredIdentity().Identity().deviceId[2], 0x34);
 
   p.Send("Button16");
   const Bytes variables = B({32, 0x41, 0x48, 0x00, 0x00});
@@ -332,7 +331,7 @@ TEST(HartPage, FirstRequestTimesOutAfterTheStoredSecond) {
   EXPECT_NEAR(t.elapsed(), 1000, 150);
   EXPECT_EQ(catcher.Messages()[0].text, "!");
   EXPECT_EQ(Text(&form, "Label68"), "Set timeout!");
-  EXPECT_EQ(form.PendingReply, 100);
+  EXPECT_EQ(form.Cycle().PendingReply(), 100);
 }
 
 // Runs once more under a generated de_DE.UTF-8 (tests/CMakeLists.txt), where the C library itself

@@ -22,7 +22,7 @@ using std::chrono::milliseconds;
 
 namespace {
 
-constexpr size_t kFrameRoom = TForm1::kFrameEnd - TForm1::kFrameStart;  // 504
+constexpr size_t kFrameRoom = TransmitView::kRoom;
 
 QStringList HostileTexts() {
   QStringList texts = {
@@ -103,7 +103,8 @@ class LineCheck {
     edit8_->clear();
     action();
     ++actions;
-    EXPECT_TRUE(kKnownCodes.count(form_.PendingReply)) << what.toStdString() << ": code " << form_.PendingReply;
+    const int32_t code = form_.Cycle().PendingReply();
+    EXPECT_TRUE(kKnownCodes.count(code)) << what.toStdString() << ": code " << code;
     const QString shown = edit8_->text();
     if (shown.isEmpty()) return;  // refused before anything was built
 
@@ -205,7 +206,7 @@ TEST(HostileInput, EveryBoxAndButtonGivesAMessageOrABoundedFrame) {
   std::cout << "[ hostile input ] " << line.actions << " actions, " << line.sent << " frames sent (largest "
             << line.largest << " bytes), " << catcher.Messages().size() << " messages" << std::endl;
   EXPECT_GT(line.sent, 50) << "too few requests went out to prove anything";
-  EXPECT_EQ(form.PortOpen, 1);
+  EXPECT_TRUE(form.Cycle().PortOpen());
   EXPECT_TRUE(form.Comm1()->IsOpen());
 }
 
@@ -224,26 +225,26 @@ TEST(HostileInput, SerialSettingsCommandRefusesWithoutASelectionAndClosesAfterSe
         TypeInto(combo, text);
         catcher.Clear();
         line.Observe("Button9 with " + combo->objectName() + " typed", [&] { Click(&form, "Button9"); });
-        EXPECT_FALSE(form.Timer4.Enabled()) << text.left(40).toStdString();
+        EXPECT_FALSE(Timer(form, "Timer4")->isActive()) << text.left(40).toStdString();
       }
     }
     combo->setCurrentIndex(-1);
     catcher.Clear();
     line.Observe("Button9 without a selection", [&] { Click(&form, "Button9"); });
     ASSERT_TRUE(catcher.WaitForCount(1));
-    EXPECT_FALSE(form.Timer4.Enabled());
-    EXPECT_EQ(form.PortOpen, 1);
+    EXPECT_FALSE(Timer(form, "Timer4")->isActive());
+    EXPECT_TRUE(form.Cycle().PortOpen());
     combo->setCurrentIndex(combo->count() - 1);
   }
 
   line.Observe("Button9", [&] { Click(&form, "Button9"); });
   EXPECT_EQ(line.sent, 1);
-  EXPECT_TRUE(form.Timer4.Enabled());
-  ASSERT_TRUE(WaitUntil([&] { return form.PortOpen == 0; }, 3000));
+  EXPECT_TRUE(Timer(form, "Timer4")->isActive());
+  ASSERT_TRUE(WaitUntil([&] { return !form.Cycle().PortOpen(); }, 3000));
   EXPECT_FALSE(form.Comm1()->IsOpen());
 
   Click(&form, "Button1");
-  ASSERT_EQ(form.PortOpen, 1);
+  ASSERT_TRUE(form.Cycle().PortOpen());
   Click(&form, "Button6");
   EXPECT_EQ(w.peer->ReadText(), "QQQ#QV#");
 }
@@ -290,7 +291,7 @@ TEST(HostileInput, PortBoxesNeverCrashTheOpening) {
       parity->setCurrentIndex(parityIndex);
       catcher.Clear();
       Click(&form, "Button1");
-      if (form.PortOpen == 1) {
+      if (form.Cycle().PortOpen()) {
         ++opened;
         EXPECT_EQ(p, pty) << what;
         EXPECT_TRUE(form.Comm1()->IsOpen()) << what;

@@ -101,18 +101,18 @@ void ReopenAndExchange(OpenWindow &w, const std::string &tag) {
   SCOPED_TRACE("close and open again after: " + tag);
   TForm1 &form = *w.form;
   Click(&form, "Button1");
-  ASSERT_EQ(form.PortOpen, 0);
+  ASSERT_FALSE(form.Cycle().PortOpen());
   ASSERT_FALSE(form.Comm1()->IsOpen());
   Click(&form, "Button1");
-  ASSERT_EQ(form.PortOpen, 1);
+  ASSERT_TRUE(form.Cycle().PortOpen());
   w.peer->Drain();
 
   Click(&form, "Button6");
   EXPECT_EQ(w.peer->ReadText(), "QQQ#QV#");
   w.peer->Write("QV:AGAIN#");
   EXPECT_EQ(WaitForReceiveBox(form), "QV:AGAIN#");
-  EXPECT_TRUE(WaitUntil([&] { return form.PendingReply == 0 && !form.Timer2.Enabled(); }, 1500));
-  EXPECT_FALSE(form.Timer3.Enabled());
+  EXPECT_TRUE(WaitUntil([&] { return form.Cycle().PendingReply() == 0 && !Timer(form, "Timer2")->isActive(); }, 1500));
+  EXPECT_FALSE(Timer(form, "Timer3")->isActive());
 }
 
 TEST(LineFaults, PeerVanishingLeavesNoBusyLoopAndAFreshPortWorks) {
@@ -135,27 +135,27 @@ TEST(LineFaults, PeerVanishingLeavesNoBusyLoopAndAFreshPortWorks) {
   // The program binds no hang-up handler: the port still counts as open, and a request simply
   // gets no answer.
   MessageCatcher catcher;
-  EXPECT_EQ(form.PortOpen, 1);
+  EXPECT_TRUE(form.Cycle().PortOpen());
   Click(&form, "Button6");
   ASSERT_TRUE(catcher.WaitForCount(1, 4000));
   EXPECT_EQ(catcher.Messages()[0].text, "Connection timeout!");
 
   // Close works; the vanished device cannot be opened again.
   Click(&form, "Button1");
-  EXPECT_EQ(form.PortOpen, 0);
+  EXPECT_FALSE(form.Cycle().PortOpen());
   EXPECT_FALSE(form.Comm1()->IsOpen());
   catcher.Clear();
   Click(&form, "Button1");
   ASSERT_TRUE(catcher.WaitForCount(1));
   EXPECT_EQ(catcher.Messages()[0].text, "Error opening serial port.");
-  EXPECT_EQ(form.PortOpen, 0);
+  EXPECT_FALSE(form.Cycle().PortOpen());
   EXPECT_EQ(Text(&form, "SPREALCOM"), deadPath);
 
   // A new device opens and answers.
   w.peer = std::make_unique<PtyPeer>();
   TypeInto(Find<QComboBox>(&form, "SPREALCOM"), QString::fromStdString(w.peer->SlavePath()));
   Click(&form, "Button1");
-  ASSERT_EQ(form.PortOpen, 1);
+  ASSERT_TRUE(form.Cycle().PortOpen());
   ReopenAndExchange(w, "hang-up");
   EXPECT_EQ(catcher.Messages().size(), 1u);
 }
@@ -166,8 +166,8 @@ TEST(LineFaults, FloodOfRandomBytesIsCutIntoBoundedDeliveriesForEveryPendingCode
   MessageCatcher catcher;  // parsers of garbage may complain; they must not crash
   Deliveries deliveries(form);
 
-  uint8_t frameArea[TForm1::kFrameEnd - TForm1::kFrameStart];
-  std::memcpy(frameArea, form.CommBuffer + TForm1::kFrameStart, sizeof frameArea);
+  uint8_t frameArea[TransmitView::kRoom];
+  std::memcpy(frameArea, form.Cycle().Transmit().Data(), sizeof frameArea);
 
   uint32_t seed = 735;
   for (int32_t code : {100, 103, 104, 201, 202, 301, 0}) {
@@ -176,8 +176,7 @@ TEST(LineFaults, FloodOfRandomBytesIsCutIntoBoundedDeliveriesForEveryPendingCode
     const size_t before = deliveries.bytes;
     const int countBefore = deliveries.count;
     Click(&form, "Button26");
-    form.PendingReply = code;
-    form.TimeoutKind = 2;
+    SetCodes(form, code, 2);
     w.peer->Write(flood);
     ASSERT_TRUE(deliveries.WaitForBytes(before + flood.size(), 6000)) << deliveries.bytes - before;
     EXPECT_EQ(deliveries.bytes - before, flood.size());
@@ -189,7 +188,8 @@ TEST(LineFaults, FloodOfRandomBytesIsCutIntoBoundedDeliveriesForEveryPendingCode
     ASSERT_FALSE(last.empty());
     EXPECT_TRUE(std::equal(last.begin(), last.end(), flood.end() - static_cast<std::ptrdiff_t>(last.size())));
     const size_t kept = std::min<size_t>(last.size(), static_cast<size_t>(kReplyTextMax));
-    EXPECT_EQ(form.ReplyText, QByteArray(reinterpret_cast<const char *>(last.data()), static_cast<int>(kept)));
+    EXPECT_EQ(form.Cycle().ReplyText(),
+              QByteArray(reinterpret_cast<const char *>(last.data()), static_cast<int>(kept)));
     // 104 stays pending and shows every delivery in hexadecimal; 100 and 103 are done after the
     // parse of the deliveries that came before it, so the rest arrive with nothing pending.
     if (code == 104)
@@ -197,11 +197,11 @@ TEST(LineFaults, FloodOfRandomBytesIsCutIntoBoundedDeliveriesForEveryPendingCode
     else
       EXPECT_FALSE(Text(&form, "Memo10").isEmpty());
 
-    EXPECT_TRUE(WaitUntil([&] { return !form.Timer2.Enabled(); }, 1000));
+    EXPECT_TRUE(WaitUntil([&] { return !Timer(form, "Timer2")->isActive(); }, 1000));
     const int32_t after = (code == 202 || code == 301 || code == 104) ? code : 0;
-    EXPECT_EQ(form.PendingReply, after);
+    EXPECT_EQ(form.Cycle().PendingReply(), after);
   }
-  EXPECT_EQ(0, std::memcmp(frameArea, form.CommBuffer + TForm1::kFrameStart, sizeof frameArea))
+  EXPECT_EQ(0, std::memcmp(frameArea, form.Cycle().Transmit().Data(), sizeof frameArea))
       << "a delivery reached the transmit area";
 
   ReopenAndExchange(w, "flood");
@@ -223,26 +223,26 @@ TEST(LineFaults, ReplyInPiecesEndsUpWholeOrAsItsLastPiece) {
     ASSERT_TRUE(deliveries.WaitForBytes(reply.size(), 4000));
   }
   EXPECT_EQ(WaitForReceiveBox(form), QString::fromLatin1(reply.c_str()));
-  EXPECT_TRUE(WaitUntil([&] { return form.PendingReply == 0 && !form.Timer2.Enabled(); }, 1000));
-  EXPECT_EQ(form.TimeoutKind, 0);
+  EXPECT_TRUE(WaitUntil([&] { return form.Cycle().PendingReply() == 0 && !Timer(form, "Timer2")->isActive(); }, 1000));
+  EXPECT_EQ(form.Cycle().TimeoutKind(), 0);
 
   // Pieces 150 ms apart are separate deliveries; each replaces the last, and the first one ends
   // the wait of a setting.
   const std::vector<std::vector<uint8_t>> pieces = {{'O'}, {'K'}, {'#', 0x00}, {'\r', '\n'}, {'e', 'n', 'd'}};
   const int countBefore = deliveries.count;
   const size_t bytesBefore = deliveries.bytes;
-  form.PendingReply = 200;
-  form.Timer3.SetEnabled(true);
+  SetPending(form, 200);
+  Timer(form, "Timer3")->start();
   {
     Trickle trickle(*w.peer, pieces, milliseconds(150));
     ASSERT_TRUE(deliveries.WaitForBytes(bytesBefore + 9, 5000));
   }
   EXPECT_EQ(deliveries.count - countBefore, 5);
-  EXPECT_EQ(form.ReplyText, "end");
+  EXPECT_EQ(form.Cycle().ReplyText(), "end");
   EXPECT_EQ(Text(&form, "Memo10"), "end");
-  EXPECT_EQ(form.PendingReply, 0);
-  EXPECT_FALSE(form.Timer3.Enabled());
-  EXPECT_FALSE(form.Timer2.Enabled());
+  EXPECT_EQ(form.Cycle().PendingReply(), 0);
+  EXPECT_FALSE(Timer(form, "Timer3")->isActive());
+  EXPECT_FALSE(Timer(form, "Timer2")->isActive());
 
   ReopenAndExchange(w, "pieces");
 }
@@ -293,9 +293,9 @@ TEST(LineFaults, ReplyThatNeverFallsSilentKeepsTheWindowResponsive) {
   // The reply arrives once the line falls silent, and the pending query still takes it.
   ASSERT_TRUE(deliveries.WaitForBytes(bytes.size(), 3000));
   EXPECT_LE(deliveries.largest, TComm::kReadBufferSize);
-  EXPECT_EQ(form.ReplyText.size(), static_cast<int>(deliveries.last.size()));
-  EXPECT_TRUE(form.ReplyText.endsWith("ZZZ#"));
-  EXPECT_TRUE(WaitUntil([&] { return form.PendingReply == 0 && !form.Timer2.Enabled(); }, 1000));
+  EXPECT_EQ(form.Cycle().ReplyText().size(), static_cast<int>(deliveries.last.size()));
+  EXPECT_TRUE(form.Cycle().ReplyText().endsWith("ZZZ#"));
+  EXPECT_TRUE(WaitUntil([&] { return form.Cycle().PendingReply() == 0 && !Timer(form, "Timer2")->isActive(); }, 1000));
 
   ReopenAndExchange(w, "endless reply");
 }
@@ -306,7 +306,7 @@ TEST(LineFaults, BytesWithNothingPendingAreShownAndChangeNothingElse) {
   MessageCatcher catcher;
   Deliveries deliveries(form);
 
-  form.TimeoutKind = 2;
+  SetTimeoutKind(form, 2);
   uint32_t seed = 1;
   for (size_t n : {1u, 17u, 255u, 256u, 1500u}) {
     SCOPED_TRACE("burst of " + std::to_string(n));
@@ -316,13 +316,13 @@ TEST(LineFaults, BytesWithNothingPendingAreShownAndChangeNothingElse) {
     w.peer->Write(burst);
     ASSERT_TRUE(deliveries.WaitForBytes(before + n, 3000));
     const size_t kept = std::min<size_t>(deliveries.last.size(), static_cast<size_t>(kReplyTextMax));
-    EXPECT_EQ(form.ReplyText.size(), static_cast<int>(kept));
-    EXPECT_EQ(0, std::memcmp(form.ReplyText.constData(), deliveries.last.data(), kept));
+    EXPECT_EQ(form.Cycle().ReplyText().size(), static_cast<int>(kept));
+    EXPECT_EQ(0, std::memcmp(form.Cycle().ReplyText().constData(), deliveries.last.data(), kept));
     EXPECT_FALSE(Text(&form, "Memo10").isEmpty());
-    EXPECT_EQ(form.PendingReply, 0);
-    EXPECT_EQ(form.TimeoutKind, 2);
-    EXPECT_FALSE(form.Timer2.Enabled());
-    EXPECT_FALSE(form.Timer3.Enabled());
+    EXPECT_EQ(form.Cycle().PendingReply(), 0);
+    EXPECT_EQ(form.Cycle().TimeoutKind(), 2);
+    EXPECT_FALSE(Timer(form, "Timer2")->isActive());
+    EXPECT_FALSE(Timer(form, "Timer3")->isActive());
   }
   Pump(50);
   EXPECT_TRUE(catcher.Messages().empty());
@@ -337,9 +337,8 @@ TEST(LineFaults, BurstsWhileATimeoutBoxIsOpenAreHandledInsideIt) {
   auto *memo = Find<QPlainTextEdit>(&form, "Memo10");
 
   // A parameter query whose reply comes late: its time-out box is open while bytes arrive.
-  form.PendingReply = 202;
-  form.TimeoutKind = 2;
-  form.Timer3.SetEnabled(true);
+  SetCodes(form, 202, 2);
+  Timer(form, "Timer3")->start();
 
   const auto noise = RandomBytes(3000, 99);
   int step = 0;
@@ -359,7 +358,7 @@ TEST(LineFaults, BurstsWhileATimeoutBoxIsOpenAreHandledInsideIt) {
         step = 1;
         break;
       case 1:
-        if (Text(&form, "Edit14") == "123" && !form.Timer2.Enabled()) {
+        if (Text(&form, "Edit14") == "123" && !Timer(form, "Timer2")->isActive()) {
           parsedWhileOpen = Text(&form, "Edit6");
           w.peer->Write(noise);
           step = 2;
@@ -385,10 +384,10 @@ TEST(LineFaults, BurstsWhileATimeoutBoxIsOpenAreHandledInsideIt) {
   EXPECT_GE(deliveries.count, 3);
   EXPECT_LE(deliveries.largest, TComm::kReadBufferSize);
   // The noise was routed like the reply before it: still the pending query, still parsed.
-  EXPECT_EQ(form.PendingReply, 202);
+  EXPECT_EQ(form.Cycle().PendingReply(), 202);
   EXPECT_FALSE(memo->toPlainText().isEmpty());
-  EXPECT_TRUE(WaitUntil([&] { return !form.Timer2.Enabled(); }, 1000));
-  EXPECT_FALSE(form.Timer3.Enabled());
+  EXPECT_TRUE(WaitUntil([&] { return !Timer(form, "Timer2")->isActive(); }, 1000));
+  EXPECT_FALSE(Timer(form, "Timer3")->isActive());
   EXPECT_EQ(Text(&form, "Edit14"), "123");
 
   ReopenAndExchange(w, "bursts under a message box");

@@ -35,7 +35,7 @@ struct Page : OpenWindow {
     memo->clear();
     peer->Write(reply);
     ASSERT_TRUE(WaitUntil([&] { return !memo->toPlainText().isEmpty(); }, 3000)) << reply;
-    ASSERT_TRUE(WaitUntil([&] { return !form->Timer2.Enabled(); }, 1000));
+    ASSERT_TRUE(WaitUntil([&] { return !Timer(*form, "Timer2")->isActive(); }, 1000));
   }
   bool CustomGroupShown() { return !Find<QGroupBox>(w(), "GroupBox13")->isHidden(); }
 };
@@ -144,9 +144,8 @@ TEST(ModbusPage, EachButtonSendsItsFrameByteForByte) {
   for (const Case &c : cases) {
     SCOPED_TRACE(std::string(c.button) + " " + c.frame);
     if (c.setUp) c.setUp();
-    p.f().PendingReply = 7;
-    p.f().TimeoutKind = 7;
-    p.f().Timer3.SetEnabled(false);
+    SetCodes(p.f(), 7, 7);
+    Timer(p.f(), "Timer3")->stop();
     EXPECT_EQ(p.Send(c.button), c.frame);
     const bool asText = c.frame.rfind("QQ", 0) == 0 && c.frame.rfind("QQS#CAMD", 0) != 0;
     if (c.shown) {
@@ -155,10 +154,10 @@ TEST(ModbusPage, EachButtonSendsItsFrameByteForByte) {
     if (asText) {
       EXPECT_EQ(Text(p.w(), "Edit8").toStdString(), c.frame);
     }
-    EXPECT_EQ(p.f().PendingReply, c.pending);
-    EXPECT_EQ(p.f().TimeoutKind, c.kind);
-    EXPECT_TRUE(p.f().Timer3.Enabled());
-    EXPECT_EQ(p.f().Timer3.Interval(), 3000);
+    EXPECT_EQ(p.f().Cycle().PendingReply(), c.pending);
+    EXPECT_EQ(p.f().Cycle().TimeoutKind(), c.kind);
+    EXPECT_TRUE(Timer(p.f(), "Timer3")->isActive());
+    EXPECT_EQ(Timer(p.f(), "Timer3")->interval(), 3000);
   }
 }
 
@@ -222,17 +221,16 @@ TEST(ModbusPage, RefusedValuesSendNothing) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.message.toStdString());
     if (c.setUp) c.setUp();
-    f.PendingReply = 55;
-    f.TimeoutKind = 5;
-    f.Timer3.SetEnabled(false);
+    SetCodes(f, 55, 5);
+    Timer(f, "Timer3")->stop();
     p.catcher.Clear();
     Click(p.w(), c.button);
     ASSERT_TRUE(p.catcher.WaitForCount(1));
     EXPECT_EQ(p.catcher.Messages()[0].text, c.message);
     EXPECT_EQ(Text(p.w(), "Edit8"), "");
-    EXPECT_EQ(f.PendingReply, 55);
-    EXPECT_EQ(f.TimeoutKind, 5);
-    EXPECT_FALSE(f.Timer3.Enabled());
+    EXPECT_EQ(f.Cycle().PendingReply(), 55);
+    EXPECT_EQ(f.Cycle().TimeoutKind(), 5);
+    EXPECT_FALSE(Timer(f, "Timer3")->isActive());
   }
   // Nothing of the refused requests went out: the next request is the first thing on the line.
   Pick(p.w(), "ComboBox41", 0);
@@ -246,8 +244,8 @@ TEST(ModbusPage, MeterSelectionOnlyWithTheOpenPortRelabelsResetsAndQueries) {
   EXPECT_EQ(Text(&closed, "Label19"), "40001:");
   EXPECT_EQ(Text(&closed, "Edit19"), "55");
   EXPECT_EQ(Text(&closed, "Edit8"), "");
-  EXPECT_EQ(closed.PendingReply, 0);
-  EXPECT_FALSE(closed.Timer3.Enabled());
+  EXPECT_EQ(closed.Cycle().PendingReply(), 0);
+  EXPECT_FALSE(Timer(closed, "Timer3")->isActive());
 
   Page p;
   auto *w = p.w();
@@ -281,17 +279,17 @@ TEST(ModbusPage, MeterSelectionOnlyWithTheOpenPortRelabelsResetsAndQueries) {
   EXPECT_EQ(p.Combo("ComboBox14")->currentIndex(), 1);
   EXPECT_EQ(p.Combo("ComboBox15")->currentIndex(), 2);
   EXPECT_EQ(Text(w, "Beilv"), "1.234");
-  EXPECT_EQ(p.f().PendingReply, 301);
-  EXPECT_EQ(p.f().TimeoutKind, 2);
-  EXPECT_TRUE(p.f().Timer3.Enabled());
+  EXPECT_EQ(p.f().Cycle().PendingReply(), 301);
+  EXPECT_EQ(p.f().Cycle().TimeoutKind(), 2);
+  EXPECT_TRUE(Timer(p.f(), "Timer3")->isActive());
 
   // Typed text names no meter: nothing happens.
-  p.f().PendingReply = 0;
-  p.f().Timer3.SetEnabled(false);
+  SetPending(p.f(), 0);
+  Timer(p.f(), "Timer3")->stop();
   Find<QLabel>(w, "Label19")->setText("40001:");
   EXPECT_EQ(p.Send([&] { TypeInto(p.Combo("ComboBox41"), "Device 1"); }), "");
   EXPECT_EQ(Text(w, "Label19"), "40001:");
-  EXPECT_EQ(p.f().PendingReply, 0);
+  EXPECT_EQ(p.f().Cycle().PendingReply(), 0);
 }
 
 TEST(ModbusPage, ParameterReplyFillsThePage) {
@@ -333,7 +331,7 @@ TEST(ModbusPage, ParameterReplyFillsThePage) {
   EXPECT_EQ(Text(w, "Edit4"), "01 02 03");
   EXPECT_EQ(index("ComboBox29"), 0);
   EXPECT_EQ(Text(w, "Edit5"), "");
-  EXPECT_EQ(p.f().PendingReply, 301);
+  EXPECT_EQ(p.f().Cycle().PendingReply(), 301);
 
   // 301 stays pending: later deliveries are parsed too. Meter type 03 hides the custom groups.
   p.Answer("QQ HART0:1,1,03,4,010 ZDY0:3,0000,0000,0000,0000 MD:1 CAMD01:0<01,FF");
@@ -432,7 +430,7 @@ TEST(ModbusPage, CalculatorDecodesFourBytesAndRefusesBadInput) {
     EXPECT_EQ(Text(&form, "Edit22"), "kept");
   }
   EXPECT_EQ(Text(&form, "Edit8"), "");
-  EXPECT_EQ(form.PendingReply, 0);
+  EXPECT_EQ(form.Cycle().PendingReply(), 0);
 }
 
 }  // namespace

@@ -31,7 +31,8 @@ struct Monitored : OpenWindow {
       auto *memo = Find<QPlainTextEdit>(form.get(), "Memo10");
       memo->clear();
       peer->Write(reply);
-      EXPECT_TRUE(WaitUntil([&] { return !memo->toPlainText().isEmpty() && !form->Timer2.Enabled(); }, 3000));
+      QTimer *parse = Timer(*form, "Timer2");
+      EXPECT_TRUE(WaitUntil([&] { return !memo->toPlainText().isEmpty() && !parse->isActive(); }, 3000));
     }
     return request;
   }

@@ -41,45 +41,44 @@ TEST(RequestCycle, RoutesEachDeliveryByThePendingCode) {
   const auto reply = Bytes({0x06, 0x00, 0x41});
 
   // Shown in hexadecimal; the code stays pending.
-  form.PendingReply = 104;
-  form.Timer3.SetEnabled(true);
+  SetPending(form, 104);
+  Timer(form, "Timer3")->start();
   w.peer->Write(reply);
   EXPECT_EQ(WaitForReceiveBox(form), "06 00 41 ");
-  EXPECT_FALSE(form.Timer3.Enabled());
-  EXPECT_EQ(form.PendingReply, 104);
-  EXPECT_EQ(form.ReplyText, QByteArray("\x06\x00\x41", 3));
+  EXPECT_FALSE(Timer(form, "Timer3")->isActive());
+  EXPECT_EQ(form.Cycle().PendingReply(), 104);
+  EXPECT_EQ(form.Cycle().ReplyText(), QByteArray("\x06\x00\x41", 3));
 
   // A setting's acknowledgement is shown as text and ends the wait.
   Click(&form, "Button26");
-  form.PendingReply = 200;
-  form.Timer3.SetEnabled(true);
+  SetPending(form, 200);
+  Timer(form, "Timer3")->start();
   w.peer->Write(reply);
   EXPECT_EQ(WaitForReceiveBox(form), QString::fromLatin1("\x06\x00\x41", 3));
-  EXPECT_FALSE(form.Timer3.Enabled());
-  EXPECT_EQ(form.PendingReply, 0);
+  EXPECT_FALSE(Timer(form, "Timer3")->isActive());
+  EXPECT_EQ(form.Cycle().PendingReply(), 0);
 
   // Nothing pending: shown as text, nothing else changes.
   Click(&form, "Button26");
-  form.TimeoutKind = 2;
+  SetTimeoutKind(form, 2);
   w.peer->Write("OK#");
   EXPECT_EQ(WaitForReceiveBox(form), "OK#");
-  EXPECT_EQ(form.PendingReply, 0);
-  EXPECT_EQ(form.TimeoutKind, 2);
-  EXPECT_FALSE(form.Timer2.Enabled());
+  EXPECT_EQ(form.Cycle().PendingReply(), 0);
+  EXPECT_EQ(form.Cycle().TimeoutKind(), 2);
+  EXPECT_FALSE(Timer(form, "Timer2")->isActive());
 
   // Parsed replies arm the parse timer, which stops itself 300 ms later.
   for (int code : {100, 103, 201, 202, 301}) {
     Click(&form, "Button26");
-    form.PendingReply = code;
-    form.TimeoutKind = 1;
+    SetCodes(form, code, 1);
     w.peer->Write("QQ#");
     WaitForReceiveBox(form);
-    EXPECT_TRUE(form.Timer2.Enabled()) << code;
-    EXPECT_TRUE(WaitUntil([&] { return !form.Timer2.Enabled(); }, 1000)) << code;
+    EXPECT_TRUE(Timer(form, "Timer2")->isActive()) << code;
+    EXPECT_TRUE(WaitUntil([&] { return !Timer(form, "Timer2")->isActive(); }, 1000)) << code;
     // 100, 103 and 201 are done after their parse; 202 and 301 stay pending.
     const int32_t after = (code == 202 || code == 301) ? code : 0;
-    EXPECT_EQ(form.PendingReply, after) << code;
-    EXPECT_EQ(form.TimeoutKind, code == 201 ? 0 : 1) << code;
+    EXPECT_EQ(form.Cycle().PendingReply(), after) << code;
+    EXPECT_EQ(form.Cycle().TimeoutKind(), code == 201 ? 0 : 1) << code;
   }
 }
 
@@ -89,22 +88,24 @@ TEST(RequestCycle, LongDeliveriesAreCutToTheirAreas) {
   std::vector<uint8_t> burst(300);
   for (size_t i = 0; i < burst.size(); ++i) burst[i] = static_cast<uint8_t>(i * 7 + 1);
 
-  form.PendingReply = 100;
+  SetPending(form, 100);
   w.peer->Write(burst);
   QString hex = WaitForReceiveBox(form);
-  EXPECT_EQ(form.ReplyText.size(), 255);
+  EXPECT_EQ(form.Cycle().ReplyText().size(), 255);
   EXPECT_EQ(hex.size(), 255 * 3);
   EXPECT_TRUE(hex.startsWith("01 08 0F "));
 
   // A delivery of 2000 bytes: the receive area keeps its 404 bytes, the text its 255.
   Click(&form, "Button26");
-  form.PendingReply = 0;
+  SetPending(form, 0);
   std::vector<uint8_t> big(2000);
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i % 251);
   w.peer->Write(big);
   WaitForReceiveBox(form);
-  EXPECT_EQ(form.ReplyText.size(), 255);
-  EXPECT_EQ(0, std::memcmp(form.CommBuffer + TForm1::kReplyStart, big.data(), TForm1::kReplyRoom));
+  EXPECT_EQ(form.Cycle().ReplyText().size(), 255);
+  const ReplyView copy = form.Cycle().Reply();
+  EXPECT_EQ(copy.Held(), ReplyView::kRoom);
+  EXPECT_EQ(0, std::memcmp(copy.Data(), big.data(), ReplyView::kRoom));
 }
 
 TEST(RequestCycle, RequestGoesOutAsShownAndReplyWaitsForTheLineToFallSilent) {
@@ -113,8 +114,8 @@ TEST(RequestCycle, RequestGoesOutAsShownAndReplyWaitsForTheLineToFallSilent) {
   Request(form, "QQQ#QV#", 201, 1);
   EXPECT_EQ(Text(&form, "Edit8"), "QQQ#QV#");
   EXPECT_EQ(w.peer->ReadText(), "QQQ#QV#");
-  EXPECT_TRUE(form.Timer3.Enabled());
-  EXPECT_EQ(form.Timer3.Interval(), 3000);
+  EXPECT_TRUE(Timer(form, "Timer3")->isActive());
+  EXPECT_EQ(Timer(form, "Timer3")->interval(), 3000);
 
   QElapsedTimer t;
   w.peer->Write("QV:1#");
@@ -123,7 +124,7 @@ TEST(RequestCycle, RequestGoesOutAsShownAndReplyWaitsForTheLineToFallSilent) {
   // 100 ms of silence end the delivery, then the receive handler waits 300 ms.
   EXPECT_GE(t.elapsed(), 390);
   EXPECT_LT(t.elapsed(), 900);
-  EXPECT_FALSE(form.Timer3.Enabled());
+  EXPECT_FALSE(Timer(form, "Timer3")->isActive());
 }
 
 TEST(RequestCycle, TimeoutReportsFollowTheKind) {
@@ -132,15 +133,15 @@ TEST(RequestCycle, TimeoutReportsFollowTheKind) {
   auto *label68 = Find<QLabel>(form.get(), "Label68");
 
   // Before any handler set the interval, Timer3 runs its stored 1000 ms.
-  form->TimeoutKind = 1;
+  SetTimeoutKind(*form, 1);
   QElapsedTimer t;
   t.start();
-  form->Timer3.SetEnabled(true);
+  Timer(*form, "Timer3")->start();
   ASSERT_TRUE(catcher.WaitForCount(1));
   EXPECT_NEAR(t.elapsed(), 1000, 150);
   EXPECT_EQ(catcher.Messages()[0].text, "Connection timeout!");
   EXPECT_EQ(catcher.Messages()[0].title, "RQ735");
-  EXPECT_FALSE(form->Timer3.Enabled());
+  EXPECT_FALSE(Timer(*form, "Timer3")->isActive());
 
   // After a request set it, 3000 ms; a query time-out empties Label68.
   catcher.Clear();
@@ -150,7 +151,7 @@ TEST(RequestCycle, TimeoutReportsFollowTheKind) {
   EXPECT_NEAR(t.elapsed(), 3000, 200);
   EXPECT_EQ(catcher.Messages()[0].text, "Parameter query timeout!");
   EXPECT_EQ(label68->text(), "");
-  EXPECT_EQ(form->PendingReply, 202) << "a time-out leaves the code pending";
+  EXPECT_EQ(form->Cycle().PendingReply(), 202) << "a time-out leaves the code pending";
 
   // A setting time-out marks Label68 and shows "!". A second request 2 s into a running period
   // does not restart it: its time-out comes 1 s later.
@@ -166,9 +167,9 @@ TEST(RequestCycle, TimeoutReportsFollowTheKind) {
 
   // Kind 0 (left by an answered communication query) shows nothing.
   catcher.Clear();
-  form->TimeoutKind = 0;
-  form->Timer3.SetEnabled(true);
-  EXPECT_TRUE(WaitUntil([&] { return !form->Timer3.Enabled(); }, 4000));
+  SetTimeoutKind(*form, 0);
+  Timer(*form, "Timer3")->start();
+  EXPECT_TRUE(WaitUntil([&] { return !Timer(*form, "Timer3")->isActive(); }, 4000));
   Pump(50);
   EXPECT_TRUE(catcher.Messages().empty());
 }
@@ -181,9 +182,49 @@ TEST(RequestCycle, ClearBufferEmptiesOnlyTheReceiveBox) {
   Click(&form, "Button26");
   EXPECT_EQ(memo->toPlainText(), "");
   EXPECT_EQ(Text(&form, "Edit8"), "QQS#RESET#");
-  EXPECT_EQ(form.PendingReply, 200);
-  EXPECT_EQ(form.TimeoutKind, 3);
-  EXPECT_TRUE(form.Timer3.Enabled());
+  EXPECT_EQ(form.Cycle().PendingReply(), 200);
+  EXPECT_EQ(form.Cycle().TimeoutKind(), 3);
+  EXPECT_TRUE(Timer(form, "Timer3")->isActive());
+}
+
+TEST(RequestCycle, OthersSendOnlyWhenThePortIsOpenAndNothingWaits) {
+  OpenWindow w;
+  TForm1 &form = *w.form;
+  RequestCycle &cycle = form.Cycle();
+  MessageCatcher catcher;
+  const auto poll = RequestCycle::Request::DynamicVariables;
+
+  // A query waits for its answer, then for its parse: nothing else goes out meanwhile.
+  Request(form, "QQQ#QX#", 202, 2);
+  EXPECT_EQ(w.peer->ReadText(), "QQQ#QX#");
+  EXPECT_FALSE(cycle.Send(poll));
+  w.peer->Write("QX#");
+  WaitForReceiveBox(form);
+  EXPECT_TRUE(cycle.Waiting()) << "its parse is due";
+  EXPECT_FALSE(cycle.Send(poll));
+  ASSERT_TRUE(WaitUntil([&] { return !cycle.Waiting(); }, 1000));
+
+  // Nothing waits: command 3 goes out as "HART Command Query" sends it, and its reply is awaited.
+  ASSERT_TRUE(cycle.Send(poll));
+  const auto sent = w.peer->Read();
+  ASSERT_EQ(sent.size(), 16u);
+  EXPECT_EQ(sent[13], 0x03);
+  EXPECT_EQ(cycle.PendingReply(), Pending::HartDynamicVariables);
+  EXPECT_TRUE(cycle.Waiting());
+  Timer(form, "Timer3")->stop();
+
+  // What the handler refuses is told by the general error display.
+  SetText(&form, "Edit9", "x");
+  EXPECT_TRUE(cycle.Send(poll));
+  ASSERT_TRUE(catcher.WaitForCount(1));
+  EXPECT_EQ(catcher.Messages()[0].text, "'x' is not a valid integer value.");
+  EXPECT_EQ(catcher.Messages()[0].icon, QMessageBox::Critical);
+
+  // The port is closed: the handler does not run, so nothing is armed either.
+  SetText(&form, "Edit9", "6");
+  Click(&form, "Button1");
+  EXPECT_FALSE(cycle.Send(poll));
+  EXPECT_FALSE(cycle.Waiting());
 }
 
 TEST(RequestCycle, Timer4ClosesThePortAfterTheSerialSettingsCommand) {
@@ -191,11 +232,11 @@ TEST(RequestCycle, Timer4ClosesThePortAfterTheSerialSettingsCommand) {
   TForm1 &form = *w.form;
   QElapsedTimer t;
   t.start();
-  form.Timer4.SetInterval(2000);
-  form.Timer4.SetEnabled(true);
-  ASSERT_TRUE(WaitUntil([&] { return form.PortOpen == 0; }, 3000));
+  Timer(form, "Timer4")->setInterval(2000);
+  Timer(form, "Timer4")->start();
+  ASSERT_TRUE(WaitUntil([&] { return !form.Cycle().PortOpen(); }, 3000));
   EXPECT_NEAR(t.elapsed(), 2000, 150);
-  EXPECT_FALSE(form.Timer4.Enabled());
+  EXPECT_FALSE(Timer(form, "Timer4")->isActive());
   EXPECT_FALSE(form.Comm1()->IsOpen());
   EXPECT_EQ(Text(&form, "Button1"), "Open");
   EXPECT_FALSE(Find<QPushButton>(&form, "Button6")->isEnabled());
@@ -209,7 +250,7 @@ TEST(PortOpening, OpensWithTheChosenSettingsAndClosesAgain) {
 
   TypeInto(port, QString::fromStdString(peer.SlavePath()));
   Click(&form, "Button1");
-  ASSERT_EQ(form.PortOpen, 1);
+  ASSERT_TRUE(form.Cycle().PortOpen());
   TComm *comm = form.Comm1();
   EXPECT_TRUE(comm->IsOpen());
   EXPECT_EQ(comm->CommName(), QString::fromStdString(peer.SlavePath()));
@@ -228,7 +269,7 @@ TEST(PortOpening, OpensWithTheChosenSettingsAndClosesAgain) {
   EXPECT_EQ(comm->RtsControl(), TRtsControl::RtsDisable);
 
   Click(&form, "Button1");
-  EXPECT_EQ(form.PortOpen, 0);
+  EXPECT_FALSE(form.Cycle().PortOpen());
   EXPECT_FALSE(comm->IsOpen());
   EXPECT_EQ(Text(&form, "Button1"), "Open");
   EXPECT_FALSE(Find<QPushButton>(&form, "Button6")->isEnabled());
@@ -237,7 +278,7 @@ TEST(PortOpening, OpensWithTheChosenSettingsAndClosesAgain) {
   Pick(&form, "ComboBox11", 7);
   Pick(&form, "ComboBox10", 1);
   Click(&form, "Button1");
-  ASSERT_EQ(form.PortOpen, 1);
+  ASSERT_TRUE(form.Cycle().PortOpen());
   EXPECT_EQ(comm->BaudRate(), 15200u);
   EXPECT_EQ(comm->Parity(), TParity::Odd);
   EXPECT_EQ(comm->RtsControl(), TRtsControl::RtsEnable);
@@ -282,7 +323,7 @@ TEST(PortOpening, FailuresAreShownAndLeaveThePortClosed) {
       EXPECT_EQ(shown.informative, "");
     else
       EXPECT_TRUE(shown.informative.contains(c.reason)) << shown.informative.toStdString();
-    EXPECT_EQ(form.PortOpen, 0);
+    EXPECT_FALSE(form.Cycle().PortOpen());
     EXPECT_FALSE(form.Comm1()->IsOpen());
     EXPECT_EQ(Text(&form, "Button1"), "Open");
   }
@@ -294,7 +335,7 @@ TEST(PortOpening, FailuresAreShownAndLeaveThePortClosed) {
   Click(&form, "Button1");
   ASSERT_TRUE(catcher.WaitForCount(1));
   EXPECT_TRUE(catcher.Messages()[0].text.startsWith("Parity:"));
-  EXPECT_EQ(form.PortOpen, 0);
+  EXPECT_FALSE(form.Cycle().PortOpen());
 }
 
 // Root opens what an ordinary user may not: a port another program holds exclusively, a device
@@ -338,7 +379,7 @@ TEST(PortOpening, BusyAndForbiddenPortsSayWhy) {
     TypeInto(port, path);
     OrdinaryUserOpens user;
     Click(&form, "Button1");
-    EXPECT_EQ(form.PortOpen, 0);
+    EXPECT_FALSE(form.Cycle().PortOpen());
   };
 
   PtyPeer held;

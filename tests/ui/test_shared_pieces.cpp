@@ -105,12 +105,13 @@ TEST(FrameWriter, WritesWhatFitsAndRefusesTheRestWhereItWouldSend) {
   range.Frame(SlaveAddressFrame(1000), {FrameWriter::Number("MODBUS slave address")});
   EXPECT_EQ(Refusal(range), "MODBUS slave address: 1000 is outside 0 to 999; nothing was sent");
 
-  // The transmit area ends at byte 512: a longer frame is refused, and nothing is written past it.
-  const uint8_t afterArea = form.CommBuffer[TForm1::kFrameEnd];
+  // The transmit area holds 504 bytes: a longer frame is refused, and nothing is written past it
+  // into the receive copy that follows.
+  const uint8_t afterArea = form.Cycle().Reply().Data()[0];
   FrameWriter tooLong(form);
-  tooLong.Text(std::string(TForm1::kFrameEnd - TForm1::kFrameStart, 'x')).Text("#");
+  tooLong.Text(std::string(TransmitView::kRoom, 'x')).Text("#");
   EXPECT_EQ(Refusal(tooLong), "The request would be 505 bytes long, more than the module takes; nothing was sent");
-  EXPECT_EQ(form.CommBuffer[TForm1::kFrameEnd], afterArea);
+  EXPECT_EQ(form.Cycle().Reply().Data()[0], afterArea);
 }
 
 TEST(Timers, ReEnablingOrTheSameIntervalKeepsThePeriodButANewIntervalRestartsIt) {

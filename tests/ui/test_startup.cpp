@@ -460,9 +460,15 @@ std::vector<std::string> Snapshot(TForm1 &form) {
     out.push_back(Str(s));
   }
   std::sort(out.begin(), out.end());  // showing a page reorders the children
-  out.push_back(Str(QStringLiteral("pending=%1 kind=%2 open=%3").arg(form.PendingReply).arg(form.TimeoutKind).arg(form.PortOpen)));
-  for (const TTimer *t : {&form.Timer2, &form.Timer3, &form.Timer4, &form.Timer5})
-    out.push_back(Str(QStringLiteral("timer %1 %2").arg(t->Enabled()).arg(t->Interval())));
+  const RequestCycle &cycle = form.Cycle();
+  out.push_back(Str(QStringLiteral("pending=%1 kind=%2 open=%3")
+                        .arg(cycle.PendingReply())
+                        .arg(cycle.TimeoutKind())
+                        .arg(cycle.PortOpen())));
+  for (const char *name : {"Timer2", "Timer3", "Timer4", "Timer5"}) {
+    const QTimer *t = ui::Timer(form, name);
+    out.push_back(Str(QStringLiteral("timer %1 %2").arg(t->isActive()).arg(t->interval())));
+  }
   return out;
 }
 

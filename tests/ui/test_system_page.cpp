@@ -32,7 +32,7 @@ struct Page : OpenWindow {
     memo->clear();
     peer->Write(reply);
     ASSERT_TRUE(WaitUntil([&] { return !memo->toPlainText().isEmpty(); }, 3000)) << reply;
-    ASSERT_TRUE(WaitUntil([&] { return !form->Timer2.Enabled(); }, 1000));
+    ASSERT_TRUE(WaitUntil([&] { return !Timer(*form, "Timer2")->isActive(); }, 1000));
   }
   QComboBox *Combo(const char *name) { return Find<QComboBox>(form.get(), name); }
 };
@@ -85,15 +85,14 @@ TEST(SystemPage, EachButtonSendsItsFrameByteForByte) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.frame);
     if (c.setUp) c.setUp();
-    p.f().PendingReply = 7;
-    p.f().TimeoutKind = 7;
+    SetCodes(p.f(), 7, 7);
     EXPECT_EQ(p.Send(c.button), c.frame);
     const bool asText = c.frame.rfind("QQ", 0) == 0 || c.pending != -1;
     if (asText || c.pending == -1) {
       EXPECT_EQ(Text(p.form.get(), "Edit8").toStdString(), c.frame);
     }
-    EXPECT_EQ(p.f().PendingReply, c.pending == -1 ? 7 : c.pending);
-    EXPECT_EQ(p.f().TimeoutKind, c.kind == -1 ? 7 : c.kind);
+    EXPECT_EQ(p.f().Cycle().PendingReply(), c.pending == -1 ? 7 : c.pending);
+    EXPECT_EQ(p.f().Cycle().TimeoutKind(), c.kind == -1 ? 7 : c.kind);
   }
 }
 
@@ -111,13 +110,13 @@ TEST(SystemPage, WhatArmsTheReplyTimeout) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.button);
-    f.Timer3.SetEnabled(false);
+    Timer(f, "Timer3")->stop();
     memo->setPlainText("old reply");
     p.Send(c.button);
-    EXPECT_EQ(f.Timer3.Enabled(), c.arms);
+    EXPECT_EQ(Timer(f, "Timer3")->isActive(), c.arms);
     EXPECT_EQ(memo->toPlainText().isEmpty(), c.emptiesMemo);
   }
-  f.Timer3.SetEnabled(false);
+  Timer(f, "Timer3")->stop();
 }
 
 TEST(SystemPage, RefusedValuesSendNothing) {
@@ -148,10 +147,9 @@ TEST(SystemPage, RefusedValuesSendNothing) {
   auto send = [&](const char *button) {
     SetText(p.form.get(), "Edit8", "previous request");
     Find<QPlainTextEdit>(p.form.get(), "Memo10")->setPlainText("previous reply");
-    f.PendingReply = 55;
-    f.TimeoutKind = 5;
-    f.Timer3.SetEnabled(false);
-    f.Timer4.SetEnabled(false);
+    SetCodes(f, 55, 5);
+    Timer(f, "Timer3")->stop();
+    Timer(f, "Timer4")->stop();
     p.catcher.Clear();
     EXPECT_EQ(p.Send(button), "");
     EXPECT_TRUE(p.catcher.WaitForCount(1));
@@ -161,10 +159,10 @@ TEST(SystemPage, RefusedValuesSendNothing) {
     c.setUp();
     send(c.button);
     EXPECT_EQ(p.catcher.Messages().at(0).text, c.message);
-    EXPECT_EQ(f.PendingReply, 55);
-    EXPECT_EQ(f.TimeoutKind, 5);
-    EXPECT_FALSE(f.Timer3.Enabled());
-    EXPECT_FALSE(f.Timer4.Enabled());
+    EXPECT_EQ(f.Cycle().PendingReply(), 55);
+    EXPECT_EQ(f.Cycle().TimeoutKind(), 5);
+    EXPECT_FALSE(Timer(f, "Timer3")->isActive());
+    EXPECT_FALSE(Timer(f, "Timer4")->isActive());
     EXPECT_EQ(Text(p.form.get(), "Edit8").isEmpty(), c.emptiesBoxes);
     EXPECT_EQ(Text(p.form.get(), "Memo10").isEmpty(), c.emptiesBoxes);
   }
@@ -177,8 +175,8 @@ TEST(SystemPage, RefusedValuesSendNothing) {
             "The request would be 612 bytes long, more than the module takes; nothing was sent.");
   EXPECT_EQ(Text(p.form.get(), "Edit8"), "previous request");
   EXPECT_EQ(Text(p.form.get(), "Memo10"), "");
-  EXPECT_TRUE(f.Timer3.Enabled());
-  EXPECT_EQ(f.PendingReply, 55);
+  EXPECT_TRUE(Timer(f, "Timer3")->isActive());
+  EXPECT_EQ(f.Cycle().PendingReply(), 55);
 }
 
 TEST(SystemPage, SystemParameterReplyFillsEveryBox) {
@@ -202,8 +200,8 @@ TEST(SystemPage, SystemParameterReplyFillsEveryBox) {
   EXPECT_EQ(Text(form, "AD1LD"), "00000");
   EXPECT_EQ(Text(form, "Edit2"), "0.500");
   EXPECT_EQ(Text(form, "Edit3"), "9876");
-  EXPECT_EQ(f.PendingReply, 202);
-  EXPECT_EQ(f.TimeoutKind, 2);
+  EXPECT_EQ(f.Cycle().PendingReply(), 202);
+  EXPECT_EQ(f.Cycle().TimeoutKind(), 2);
 
   // 202 stays pending: each further delivery is parsed again. Missing keys leave their boxes.
   SetText(form, "Edit3", "1111");
@@ -257,8 +255,8 @@ TEST(SystemPage, CommunicationReplyEnablesTheCommandButtonsOnlyWithItsMarker) {
   p.Send("Button6");
   p.Answer("QV1");
   for (const char *b : buttons) EXPECT_FALSE(Find<QPushButton>(p.form.get(), b)->isEnabled()) << b;
-  EXPECT_EQ(p.f().PendingReply, 0);
-  EXPECT_EQ(p.f().TimeoutKind, 0);
+  EXPECT_EQ(p.f().Cycle().PendingReply(), 0);
+  EXPECT_EQ(p.f().Cycle().TimeoutKind(), 0);
   p.Send("Button6");
   p.Answer("xxQV:1");
   for (const char *b : buttons) EXPECT_TRUE(Find<QPushButton>(p.form.get(), b)->isEnabled()) << b;
@@ -270,7 +268,7 @@ TEST(SystemPage, BoardDataAnswerIsRoutedByWhateverCodeIsPending) {
   // After an answered setting nothing is pending: the answer is shown as text.
   p.Send("Button30");
   p.Answer("OK#");
-  EXPECT_EQ(p.f().PendingReply, 0);
+  EXPECT_EQ(p.f().Cycle().PendingReply(), 0);
   p.Send("Button60");
   p.Answer("OK#");
   EXPECT_EQ(Text(form, "Memo10"), "OK#");
@@ -280,7 +278,7 @@ TEST(SystemPage, BoardDataAnswerIsRoutedByWhateverCodeIsPending) {
   p.Answer("QX ADR:011");
   EXPECT_EQ(Text(form, "Edit14"), "011");
   p.Send("Button60");
-  EXPECT_EQ(p.f().PendingReply, 202);
+  EXPECT_EQ(p.f().Cycle().PendingReply(), 202);
   p.Answer("QX ADR:012");
   EXPECT_EQ(Text(form, "Edit14"), "012");
   EXPECT_EQ(Text(form, "Memo10"), "QX ADR:012");
@@ -394,9 +392,9 @@ TEST(SystemPage, SerialSettingsCloseThePortAt2sAndTheTimeoutFollowsAt3s) {
   QElapsedTimer t;
   t.start();
   EXPECT_EQ(p.Send("Button9"), "QQS#BA2:30#");
-  EXPECT_TRUE(f.Timer4.Enabled());
-  EXPECT_EQ(f.Timer4.Interval(), 2000);
-  ASSERT_TRUE(WaitUntil([&] { return f.PortOpen == 0; }, 3000));
+  EXPECT_TRUE(Timer(f, "Timer4")->isActive());
+  EXPECT_EQ(Timer(f, "Timer4")->interval(), 2000);
+  ASSERT_TRUE(WaitUntil([&] { return !f.Cycle().PortOpen(); }, 3000));
   EXPECT_NEAR(t.elapsed(), 2000, 200);
   EXPECT_FALSE(f.Comm1()->IsOpen());
   EXPECT_EQ(Text(p.form.get(), "Button1"), "Open");
