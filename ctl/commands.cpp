@@ -13,6 +13,7 @@
 
 #include "ctl/module_line.h"
 #include "protocol/config_frame.h"
+#include "protocol/frame_end.h"
 #include "protocol/hart.h"
 #include "protocol/hart_reply.h"
 #include "protocol/hex.h"
@@ -167,8 +168,10 @@ class Session {
     return text.substr(0, static_cast<size_t>(kReplyTextMax));  // what the window's parsers see too
   }
 
-  std::optional<Settings> ReadSettings() {
-    const auto system = Query(SystemParameterQueryFrame(), "QX", "system parameter query");
+  // The settings the module holds; `system`, an answer to the system parameter query just
+  // received, stands for the first of the two queries.
+  std::optional<Settings> ReadSettings(std::optional<std::string> system = std::nullopt) {
+    if (!system) system = Query(SystemParameterQueryFrame(), "QX", "system parameter query");
     if (!system) return std::nullopt;
     const auto meter = Query(MeterQueryFrame(0).bytes, "QQ", "MODBUS parameter query");
     if (!meter) return std::nullopt;
@@ -221,8 +224,10 @@ class Session {
   void Change() {
     std::optional<ChangePlan> plan = Difference(inv_.wanted);
     if (!plan) return;
-    const bool answering = SendGroups(*plan) && FollowLine(*plan);
-    Report(inv_.wanted, *plan, answering ? ReadSettings() : std::nullopt);
+    std::optional<Settings> after;
+    std::optional<std::string> system;  // the module's first answer at a new line
+    if (SendGroups(*plan) && FollowLine(*plan, &system)) after = ReadSettings(system);
+    Report(inv_.wanted, *plan, after);
   }
 
   // What the module holds, what it is to hold (its values with the wanted ones over them), and
@@ -252,19 +257,20 @@ class Session {
         Fail(kModuleFailed, "not sent: " + why);
         continue;
       }
-      const auto reply = line_->Exchange(*frame);
+      const auto reply = line_->Exchange(*frame, AcknowledgementEnd);
       if (!reply) {
         Fail(kModuleFailed, line_->Lost() ? "the port went away: " + line_->LostReason() + "; stopped" : "no answer to a setting; stopped");
         return false;
       }
-      outcome = Text(*reply).find("ERR") != std::string::npos ? GroupOutcome::Refused : GroupOutcome::Sent;
+      outcome = Text(*reply).find(kSettingRefused) != std::string::npos ? GroupOutcome::Refused : GroupOutcome::Sent;
     }
     return true;
   }
 
   // After the RS485 line setting the module talks at its new line: the port follows it, and the
-  // module must answer there. False when it does not.
-  bool FollowLine(const ChangePlan &plan) {
+  // module must answer there: its answer to the system parameter query, the first of the reading
+  // back, goes to `system`. False when the port cannot follow or the module does not answer.
+  bool FollowLine(const ChangePlan &plan, std::optional<std::string> *system) {
     const auto line = plan.groups.find(SettingGroup::Line);
     if (line == plan.groups.end() || line->second != GroupOutcome::Sent) return true;
     const auto target = LineOf(plan.merged);
@@ -274,17 +280,18 @@ class Session {
     }
     try {
       line_->Reopen(target->baud, target->parity);
-      const auto answer = line_->Exchange(CommunicationQueryFrame());
-      if (!answer || !FindReplyKey(Text(*answer), "QV:")) {
-        Fail(kModuleFailed, "the module does not answer at the new line settings");
-        return false;
-      }
-      Say("the module answers at " + std::to_string(target->baud) + " baud, parity " + target->parityName);
-      return true;
     } catch (const ECommsError &e) {
       Fail(kPortFailed, std::string("cannot reopen the port at the new line settings: ") + e.what());
       return false;
     }
+    const auto answer = line_->Exchange(SystemParameterQueryFrame());
+    if (!answer || !FindReplyKey(Text(*answer), "QX")) {
+      Fail(kModuleFailed, "the module does not answer at the new line settings");
+      return false;
+    }
+    Say("the module answers at " + std::to_string(target->baud) + " baud, parity " + target->parityName);
+    *system = Text(*answer).substr(0, static_cast<size_t>(kReplyTextMax));
+    return true;
   }
 
   // One line per wanted setting, in table order, then the counts. Nothing is called applied that
@@ -317,7 +324,8 @@ class Session {
   std::optional<IdentityReply> QueryIdentity() {
     const auto reply = line_->Exchange(HartShortFrame(kHartPreambles, hart::kPrimaryMaster,
                                                       static_cast<uint8_t>(inv_.pollingAddress),
-                                                      hart::kReadUniqueIdentifier));
+                                                      hart::kReadUniqueIdentifier),
+                                       HartReplyEnd);
     const auto identity = reply ? ReadIdentityReply(reply->data(), std::min<int>(static_cast<int>(reply->size()), kReplyTextMax),
                                                     static_cast<int>(reply->size()))
                                 : std::nullopt;
@@ -327,7 +335,7 @@ class Session {
 
   void Hart() {
     if (inv_.action == "raw") {
-      const auto reply = line_->Exchange(HartRawFrame(kHartPreambles, inv_.body));
+      const auto reply = line_->Exchange(HartRawFrame(kHartPreambles, inv_.body), HartReplyEnd);
       if (!reply) return Fail(kModuleFailed, kHartNeedsTransparent);
       Say(BytesAndText(reply->data(), reply->size()));
       Summary(result_.lines.back());
@@ -350,7 +358,8 @@ class Session {
       Json()["device_id"] = static_cast<qint64>(deviceId);
       Summary("device_id " + std::to_string(deviceId));
     } else if (inv_.action == "vars") {
-      const auto reply = line_->Exchange(HartLongFrame(kHartPreambles, hart::kPrimaryMaster, id, hart::kReadDynamicVariables));
+      const auto reply =
+          line_->Exchange(HartLongFrame(kHartPreambles, hart::kPrimaryMaster, id, hart::kReadDynamicVariables), HartReplyEnd);
       const auto variables = reply ? ReadDynamicVariables(reply->data(), std::min<int>(static_cast<int>(reply->size()), kReplyTextMax),
                                                           static_cast<int>(reply->size()))
                                    : std::nullopt;
@@ -369,7 +378,8 @@ class Session {
       Summary(std::to_string(variables->size()) + " variables");
     } else {  // address
       const auto reply = line_->Exchange(
-          HartLongFrame(kHartPreambles, hart::kPrimaryMaster, id, hart::kWritePollingAddress, {static_cast<uint8_t>(inv_.number)}));
+          HartLongFrame(kHartPreambles, hart::kPrimaryMaster, id, hart::kWritePollingAddress, {static_cast<uint8_t>(inv_.number)}),
+          HartReplyEnd);
       if (!reply || !FindHartReply(reply->data(), static_cast<int>(reply->size()), static_cast<int>(reply->size()), hart::kLongReply))
         return Fail(kModuleFailed, "no answer to HART command 6");
       Say("polling address set to " + std::to_string(inv_.number));
@@ -410,7 +420,8 @@ class Session {
     }
     const auto reply = line_->Exchange(ReadHoldingRegistersRequest(static_cast<uint8_t>(slave),
                                                                    static_cast<uint16_t>(inv_.start),
-                                                                   static_cast<uint16_t>(inv_.count)));
+                                                                   static_cast<uint16_t>(inv_.count)),
+                                       ModbusAnswerEnd);
     if (!reply) return Fail(kModuleFailed, "no MODBUS answer from slave " + std::to_string(slave));
     const RegistersAnswer answer = ReadRegistersAnswer(*reply);
     Json()["slave"] = answer.slave;

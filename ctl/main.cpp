@@ -57,6 +57,11 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "%s\n", line.c_str());
       };
     }
+    // One port runs here; several run at once, each on a thread of its own.
+    if (!several) {
+      results[i] = RunOnPort(inv, port, trace);
+      break;
+    }
     threads.emplace_back(QThread::create([&results, &inv, i, port, trace] { results[i] = RunOnPort(inv, port, trace); }));
     threads.back()->start();
   }

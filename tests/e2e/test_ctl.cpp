@@ -9,12 +9,16 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "ctl/settings.h"
+#include "protocol/modbus_codes.h"
 #include "sim/module.h"
 #include "tests/support/pty_peer.h"
 #include "tests/support/runtime_directory.h"
@@ -172,7 +176,8 @@ TEST(Ctl, FourPortsAtOnceAndTheOtherDialects) {
   std::cout << "[ ctl ] get on 4 ports: " << t.elapsed() << " ms" << std::endl;
   // save writes a file per port, the port's name in the file name.
   QTemporaryDir dir;
-  ASSERT_EQ(Ctl(ports + QStringList{"save", dir.filePath("module.json")}).status, 0);
+  const CtlRun save = Ctl(ports + QStringList{"save", dir.filePath("module.json")});
+  ASSERT_EQ(save.status, 0) << save.out.toStdString() << save.err.toStdString();
   for (const auto &sim : sims) {
     const QString name = "module-" + sim->Port().mid(1).replace('/', '-') + ".json";
     EXPECT_TRUE(QFile::exists(dir.filePath(name))) << name.toStdString();
@@ -200,6 +205,69 @@ TEST(Ctl, FourPortsAtOnceAndTheOtherDialects) {
   const CtlRun hart = Ctl({"--port", port, "hart", "identity"});
   EXPECT_EQ(hart.status, 1);
   EXPECT_TRUE(hart.err.contains("set working_mode=transparent")) << hart.err.toStdString();
+}
+
+// A module on a pseudo-terminal whose answers a test spoils: each request's true answer (the
+// simulated module's), changed as the case at hand says. It keeps what it was sent.
+class SpoilingModule {
+ public:
+  using Spoil = std::function<std::vector<uint8_t>(const std::vector<uint8_t> &request, std::vector<uint8_t> answer)>;
+  SpoilingModule() : server_([this] { Serve(); }) {}
+  ~SpoilingModule() {
+    stop_ = true;
+    server_.join();
+  }
+  QString Port() const { return QString::fromStdString(line_.SlavePath()); }
+  void Next(Spoil spoil) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    spoil_ = std::move(spoil);
+    requests_.clear();
+  }
+  std::vector<std::vector<uint8_t>> Requests() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+  }
+
+ private:
+  void Serve() {
+    while (!stop_) {
+      const std::vector<uint8_t> request = line_.Read(std::chrono::milliseconds(300), std::chrono::milliseconds(30));
+      if (request.empty()) continue;
+      std::vector<uint8_t> answer = sim_.Answer(request);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        requests_.push_back(request);
+        if (spoil_) answer = spoil_(request, answer);
+      }
+      if (!answer.empty()) line_.Write(answer);
+    }
+  }
+
+  PtyPeer line_;
+  SimModule sim_;
+  std::mutex mutex_;
+  Spoil spoil_;
+  std::vector<std::vector<uint8_t>> requests_;
+  std::atomic<bool> stop_{false};
+  std::thread server_;
+};
+
+TEST(Ctl, AWholeReplyEndsTheExchangeAndWhatFollowsIsDropped) {
+  SpoilingModule module;
+  // Two stray bytes after each answer to a setting and to a MODBUS read.
+  module.Next([](const std::vector<uint8_t> &request, std::vector<uint8_t> answer) {
+    const bool setting = std::string(answer.begin(), answer.end()) == "OK#";
+    const bool read = request.size() == modbus::kRequestLength && request[1] == modbus::kReadHoldingRegisters;
+    if (setting || read) answer.insert(answer.end(), {0x00, 0x00});
+    return answer;
+  });
+  const QString port = module.Port();
+  const CtlRun read = Ctl({"--port", port, "--trace", "modbus", "read", "--slave", "1", "--format", "float-abcd"});
+  EXPECT_EQ(read.status, 0) << read.err.toStdString();
+  EXPECT_TRUE(read.err.contains("dropped: 2 bytes that belong to no reply")) << read.err.toStdString();
+  const CtlRun set = Ctl({"--port", port, "set", "slave_address=9", "return_time=100ms"});
+  EXPECT_EQ(set.status, 0) << set.err.toStdString();
+  EXPECT_TRUE(set.out.contains("2 applied")) << set.out.toStdString();
 }
 
 TEST(Ctl, PortsListsARunningSimulator) {
