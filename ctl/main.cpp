@@ -79,6 +79,8 @@ int main(int argc, char **argv) {
       const std::string summary = r.summary.empty() ? "" : " " + r.summary;
       std::printf("%s: %s%s\n", port.c_str(), r.status == kDone ? "ok" : "failed", summary.c_str());
     }
+    for (const std::string &w : r.warnings)
+      std::fprintf(stderr, "rq735ctl: %swarning: %s\n", several ? (port + ": ").c_str() : "", w.c_str());
     for (const std::string &e : r.errors)
       std::fprintf(stderr, "rq735ctl: %s%s\n", several ? (port + ": ").c_str() : "", e.c_str());
   }
