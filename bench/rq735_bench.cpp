@@ -16,12 +16,18 @@
 #include "bench/bench_util.h"
 #include "bench/children.h"
 #include "ctl/settings.h"
+#include "protocol/frame_end.h"
+#include "protocol/hart.h"
+#include "sim/hart_instrument.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 
 #include <chrono>
 
@@ -97,6 +103,49 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *mode) {
 void Figure(const char *name, double value, const char *unit) {
   std::printf("%s %.3f %s\n", name, value, unit);
   std::fflush(stdout);
+}
+
+// A program on the PATH, as posix_spawn needs it; empty when there is none.
+std::string OnPath(const std::string &name) {
+  const char *path = std::getenv("PATH");
+  std::stringstream dirs(path ? path : "/usr/bin:/bin");
+  std::string dir;
+  while (std::getline(dirs, dir, ':')) {
+    const std::string candidate = dir + "/" + name;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return "";
+}
+
+// The simulator's own answer time for `requests` in turn, talking to its port directly: each
+// request written, its reply read until whole. In ms; -1 when a reply did not come whole.
+double SimAnswerMs(const std::string &port, const std::vector<std::vector<uint8_t>> &requests) {
+  const int fd = open(port.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  termios t{};
+  if (tcgetattr(fd, &t) == 0) {
+    cfmakeraw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+  }
+  const int64_t start = bench::NowNs();
+  bool whole = true;
+  for (const std::vector<uint8_t> &request : requests) {
+    if (write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size())) whole = false;
+    std::vector<uint8_t> reply;
+    while (whole && HartReplyEnd(reply.data(), reply.size()) == 0) {
+      pollfd p{fd, POLLIN, 0};
+      if (poll(&p, 1, 2000) <= 0) {
+        whole = false;
+        break;
+      }
+      uint8_t chunk[512];
+      const ssize_t n = read(fd, chunk, sizeof chunk);
+      if (n > 0) reply.insert(reply.end(), chunk, chunk + n);
+    }
+  }
+  const int64_t end = bench::NowNs();
+  close(fd);
+  return whole ? (end - start) / 1e6 : -1;
 }
 
 class Parent {
@@ -317,6 +366,33 @@ class Parent {
 
     std::vector<double> save, apply1, apply4, apply8;
     for (int r = 0; r < o_.runs; ++r) save.push_back(ctl(sims, {"save", std::string(dir) + "/saved.json"}));
+
+    // Ten reads of the ten registers, rq735ctl's and mbpoll's in turn on the same simulator.
+    const std::string mbpoll = OnPath("mbpoll");
+    const std::string port = sims.empty() ? std::string() : sims[0].second;
+    double ctlReads = 0, mbpollReads = 0;
+    for (int i = 0; i < 10 && !port.empty(); ++i) {
+      const double ours = ctl(sims, {"modbus", "read", "--slave", "1", "--count", "10", "--format", "float-abcd"});
+      ctlReads = ours < 0 || ctlReads < 0 ? -1 : ctlReads + ours;
+      if (mbpoll.empty()) continue;
+      const auto start = std::chrono::steady_clock::now();
+      bench::Child c = bench::Spawn(mbpoll, {"-m", "rtu", "-a", "1", "-r", "1", "-c", "10", "-1", port});
+      int status = 0;
+      bench::CollectOutput(c, &status);
+      const double theirs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+      if (status != 0) std::fprintf(stderr, "rq735-bench: mbpoll failed (status %d)\n", status);
+      mbpollReads = status != 0 || mbpollReads < 0 ? -1 : mbpollReads + theirs;
+    }
+    if (mbpoll.empty()) std::fprintf(stderr, "rq735-bench: no mbpoll on the PATH (scripts/bench.sh installs it)\n");
+
+    // hart vars against what the simulator itself takes to answer its two requests.
+    std::vector<double> vars, simVars;
+    const HartIdentity id{SimHartInstrument::kManufacturer, SimHartInstrument::kDeviceType, SimHartInstrument::kDeviceId};
+    for (int r = 0; r < o_.runs && !port.empty(); ++r) {
+      vars.push_back(ctl(sims, {"hart", "vars"}));
+      simVars.push_back(SimAnswerMs(port, {HartShortFrame(7, hart::kPrimaryMaster, 0, hart::kReadUniqueIdentifier),
+                                           HartLongFrame(7, hart::kPrimaryMaster, id, hart::kReadDynamicVariables)}));
+    }
     stopSims(sims);
     for (int r = 0; r < o_.runs; ++r) {
       for (auto [n, figures] : {std::pair{1, &apply1}, std::pair{4, &apply4}, std::pair{8, &apply8}}) {
@@ -325,6 +401,14 @@ class Parent {
         stopSims(fresh);
       }
     }
+    Figure("ctl_modbus_read_10_runs_ms", ctlReads, "ms");
+    if (!mbpoll.empty()) {
+      Figure("mbpoll_read_10_runs_ms", mbpollReads, "ms");
+      Figure("ctl_modbus_read_over_mbpoll", ctlReads / mbpollReads, "x");
+    }
+    Figure("ctl_hart_vars_ms", bench::Median(vars), "ms");
+    Figure("sim_hart_vars_answer_ms", bench::Median(simVars), "ms");
+    Figure("ctl_hart_vars_over_sim_ms", bench::Median(vars) - bench::Median(simVars), "ms");
     Figure("ctl_save_ms", bench::Median(save), "ms");
     Figure("ctl_apply_ms", bench::Median(apply1), "ms");
     Figure("ctl_apply_4_ports_ms", bench::Median(apply4), "ms");

@@ -5,7 +5,9 @@
 set(RQ735_PROTOCOL_SOURCES
   protocol/config_frame.cpp protocol/config_frame.h
   protocol/crc16.cpp protocol/crc16.h
+  protocol/frame_end.cpp protocol/frame_end.h
   protocol/hart.cpp protocol/hart.h
+  protocol/hart_answer.cpp protocol/hart_answer.h
   protocol/hart_codes.cpp protocol/hart_codes.h
   protocol/hart_reply.cpp protocol/hart_reply.h
   protocol/hex.cpp protocol/hex.h

@@ -24,6 +24,7 @@ const std::vector<OptionSpec> &GlobalOptions() {
       {"baud", "N", "The line speed (9600).", nullptr},
       {"parity", "none|odd|even", "The parity (none).", ParityChoices},
       {"timeout", "MS", "How long a reply may take to begin (1000).", nullptr},
+      {"retries", "N", "How often a HART request is asked again while the instrument is busy (2).", nullptr},
       {"json", "", "One JSON object per port and line.", nullptr},
       {"trace", "", "Every frame sent and received, with its time, on standard error.", nullptr},
       {"help", "", "This help.", nullptr},
@@ -108,6 +109,8 @@ CommandLine ReadCommandLine(const QStringList &arguments) {
   }
   if (parser.isSet(QStringLiteral("timeout")))
     inv.timeout = std::chrono::milliseconds(NumberArgument("--timeout", Std(parser.value(QStringLiteral("timeout"))), 1, 600000));
+  if (parser.isSet(QStringLiteral("retries")))
+    inv.retries = NumberArgument("--retries", Std(parser.value(QStringLiteral("retries"))), 0, 100);
   inv.json = parser.isSet(QStringLiteral("json"));
   inv.trace = parser.isSet(QStringLiteral("trace"));
 

@@ -4,6 +4,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
+#include <QThread>
 
 #include <algorithm>
 #include <cmath>
@@ -13,7 +14,9 @@
 
 #include "ctl/module_line.h"
 #include "protocol/config_frame.h"
+#include "protocol/frame_end.h"
 #include "protocol/hart.h"
+#include "protocol/hart_answer.h"
 #include "protocol/hart_reply.h"
 #include "protocol/hex.h"
 #include "protocol/line_decoder.h"
@@ -30,6 +33,7 @@ namespace {
 constexpr const char *kFileFormat = "rq735ctl settings";
 constexpr int kFileVersion = 1;
 constexpr int kHartPreambles = 7;  // the window's default "Preamble Length" of 6, plus one
+constexpr unsigned long kBusyPauseMs = 250;  // before a busy instrument is asked again
 
 const char *kHartNeedsTransparent =
     "no HART answer: the module passes HART through only in its transparent working mode "
@@ -166,8 +170,10 @@ class Session {
     return text.substr(0, static_cast<size_t>(kReplyTextMax));  // what the window's parsers see too
   }
 
-  std::optional<Settings> ReadSettings() {
-    const auto system = Query(SystemParameterQueryFrame(), "QX", "system parameter query");
+  // The settings the module holds; `system`, an answer to the system parameter query just
+  // received, stands for the first of the two queries.
+  std::optional<Settings> ReadSettings(std::optional<std::string> system = std::nullopt) {
+    if (!system) system = Query(SystemParameterQueryFrame(), "QX", "system parameter query");
     if (!system) return std::nullopt;
     const auto meter = Query(MeterQueryFrame(0).bytes, "QQ", "MODBUS parameter query");
     if (!meter) return std::nullopt;
@@ -220,8 +226,10 @@ class Session {
   void Change() {
     std::optional<ChangePlan> plan = Difference(inv_.wanted);
     if (!plan) return;
-    const bool answering = SendGroups(*plan) && FollowLine(*plan);
-    Report(inv_.wanted, *plan, answering ? ReadSettings() : std::nullopt);
+    std::optional<Settings> after;
+    std::optional<std::string> system;  // the module's first answer at a new line
+    if (SendGroups(*plan) && FollowLine(*plan, &system)) after = ReadSettings(system);
+    Report(inv_.wanted, *plan, after);
   }
 
   // What the module holds, what it is to hold (its values with the wanted ones over them), and
@@ -251,19 +259,20 @@ class Session {
         Fail(kModuleFailed, "not sent: " + why);
         continue;
       }
-      const auto reply = line_->Exchange(*frame);
+      const auto reply = line_->Exchange(*frame, AcknowledgementEnd);
       if (!reply) {
         Fail(kModuleFailed, line_->Lost() ? "the port went away: " + line_->LostReason() + "; stopped" : "no answer to a setting; stopped");
         return false;
       }
-      outcome = Text(*reply).find("ERR") != std::string::npos ? GroupOutcome::Refused : GroupOutcome::Sent;
+      outcome = Text(*reply).find(kSettingRefused) != std::string::npos ? GroupOutcome::Refused : GroupOutcome::Sent;
     }
     return true;
   }
 
   // After the RS485 line setting the module talks at its new line: the port follows it, and the
-  // module must answer there. False when it does not.
-  bool FollowLine(const ChangePlan &plan) {
+  // module must answer there: its answer to the system parameter query, the first of the reading
+  // back, goes to `system`. False when the port cannot follow or the module does not answer.
+  bool FollowLine(const ChangePlan &plan, std::optional<std::string> *system) {
     const auto line = plan.groups.find(SettingGroup::Line);
     if (line == plan.groups.end() || line->second != GroupOutcome::Sent) return true;
     const auto target = LineOf(plan.merged);
@@ -273,17 +282,18 @@ class Session {
     }
     try {
       line_->Reopen(target->baud, target->parity);
-      const auto answer = line_->Exchange(CommunicationQueryFrame());
-      if (!answer || !FindReplyKey(Text(*answer), "QV:")) {
-        Fail(kModuleFailed, "the module does not answer at the new line settings");
-        return false;
-      }
-      Say("the module answers at " + std::to_string(target->baud) + " baud, parity " + target->parityName);
-      return true;
     } catch (const ECommsError &e) {
       Fail(kPortFailed, std::string("cannot reopen the port at the new line settings: ") + e.what());
       return false;
     }
+    const auto answer = line_->Exchange(SystemParameterQueryFrame());
+    if (!answer || !FindReplyKey(Text(*answer), "QX")) {
+      Fail(kModuleFailed, "the module does not answer at the new line settings");
+      return false;
+    }
+    Say("the module answers at " + std::to_string(target->baud) + " baud, parity " + target->parityName);
+    *system = Text(*answer).substr(0, static_cast<size_t>(kReplyTextMax));
+    return true;
   }
 
   // One line per wanted setting, in table order, then the counts. Nothing is called applied that
@@ -313,25 +323,95 @@ class Session {
     if (notApplied > 0) result_.status = std::max(result_.status, static_cast<int>(kModuleFailed));
   }
 
+  void Warn(const std::string &line) {
+    if (std::find(result_.warnings.begin(), result_.warnings.end(), line) == result_.warnings.end())
+      result_.warnings.push_back(line);
+  }
+
+  // The device status of a reply that checked out: one warning line for the bits set, and in JSON.
+  void TellDeviceStatus(const HartAnswer &answer) {
+    if (answer.verdict == HartVerdict::NotAnAnswer) return;
+    QJsonArray bits;
+    for (int bit = 7; bit >= 0; --bit)
+      if (answer.deviceStatus & (1u << bit))
+        bits.append(QString::fromUtf8(hart::DeviceStatusBitName(static_cast<uint8_t>(1u << bit))));
+    Json()["device_status"] = bits;
+    Json()["response_code"] = answer.status;
+    if (answer.deviceStatus != 0) Warn("device status: " + hart::DeviceStatusText(answer.deviceStatus));
+  }
+
+  // A HART request and its reply, checked against it; asked again while the instrument is busy.
+  // Nothing, with the reason told, when no reply came (`silent` says what that means), none checks
+  // out, or the instrument did not answer with data. `hartReply_` keeps the last reply's bytes.
+  std::optional<HartAnswer> AskHart(const std::vector<uint8_t> &request, const std::string &what, const std::string &silent) {
+    hartReply_.clear();
+    for (int attempt = 0;; ++attempt) {
+      const auto reply = line_->Exchange(request, HartReplyEnd);
+      if (!reply) {
+        Fail(kModuleFailed, line_->Lost() ? "no answer to " + what + " (the port went away: " + line_->LostReason() + ")" : silent);
+        return std::nullopt;
+      }
+      hartReply_ = *reply;
+      HartAnswer answer = CheckHartAnswer(request, reply->data(), reply->size());
+      if (answer.verdict == HartVerdict::Busy && attempt < inv_.retries) {
+        QThread::msleep(kBusyPauseMs);
+        continue;
+      }
+      TellDeviceStatus(answer);
+      switch (answer.verdict) {
+        case HartVerdict::Data:
+          if (answer.Warning()) Warn(what + ": response code " + answer.Reason());
+          return answer;
+        case HartVerdict::NotAnAnswer:
+          Fail(kModuleFailed, "the reply to " + what + " does not check out: " + answer.problem);
+          break;
+        case HartVerdict::CommunicationError:
+          Fail(kModuleFailed, "the instrument did not receive " + what + " right (" + answer.Reason() + ")");
+          break;
+        case HartVerdict::Busy:
+          Fail(kModuleFailed, "the instrument is still busy with " + what + " after " + std::to_string(attempt + 1) +
+                                  (attempt == 0 ? " try" : " tries") + ": response code " + answer.Reason());
+          break;
+        case HartVerdict::Refused:
+          Fail(kModuleFailed, "the instrument refused " + what + ": response code " + answer.Reason());
+          break;
+      }
+      return std::nullopt;
+    }
+  }
+
+  // The reply frame of a checked answer, without its checksum, for the readers of its fields.
+  const uint8_t *Frame(const HartAnswer &answer) const { return hartReply_.data() + answer.start; }
+  static int Held(const HartAnswer &answer) { return static_cast<int>(answer.length) - 1; }
+  static int Searched(const HartAnswer &answer) { return std::min(Held(answer), kReplyTextMax); }
+
+  static std::string HartCommand(int command) { return "HART command " + std::to_string(command); }
+
   std::optional<IdentityReply> QueryIdentity() {
-    const auto reply = line_->Exchange(HartShortFrame(kHartPreambles, hart::kPrimaryMaster,
-                                                      static_cast<uint8_t>(inv_.pollingAddress),
-                                                      hart::kReadUniqueIdentifier));
-    const auto identity = reply ? ReadIdentityReply(reply->data(), std::min<int>(static_cast<int>(reply->size()), kReplyTextMax),
-                                                    static_cast<int>(reply->size()))
-                                : std::nullopt;
-    if (!identity) Fail(kModuleFailed, kHartNeedsTransparent);
+    const auto answer = AskHart(HartShortFrame(kHartPreambles, hart::kPrimaryMaster,
+                                               static_cast<uint8_t>(inv_.pollingAddress), hart::kReadUniqueIdentifier),
+                                HartCommand(hart::kReadUniqueIdentifier), kHartNeedsTransparent);
+    if (!answer) return std::nullopt;
+    const auto identity = ReadIdentityReply(Frame(*answer), Searched(*answer), Held(*answer));
+    if (!identity)
+      Fail(kModuleFailed, "the reply to " + HartCommand(hart::kReadUniqueIdentifier) + " holds " +
+                              std::to_string(answer->data.size()) + " data bytes, too few for the identity");
     return identity;
   }
 
   void Hart() {
     if (inv_.action == "raw") {
-      const auto reply = line_->Exchange(HartRawFrame(kHartPreambles, inv_.body));
-      if (!reply) return Fail(kModuleFailed, kHartNeedsTransparent);
-      Say(BytesAndText(reply->data(), reply->size()));
+      const size_t addressLength =
+          inv_.body[0] & hart::kLongAddressFrame ? hart::kLongAddressLength : hart::kShortAddressLength;
+      const auto answer = AskHart(HartRawFrame(kHartPreambles, inv_.body), HartCommand(inv_.body[1 + addressLength]),
+                                  kHartNeedsTransparent);
+      if (hartReply_.empty()) return;
+      // The reply as it came, checked or not: what the instrument said is worth seeing either way.
+      Say(BytesAndText(hartReply_.data(), hartReply_.size()));
       Summary(result_.lines.back());
-      Say(DecodeLineText(reply->data(), reply->size(), LineDirection::Received));
-      Json()["answer"] = QString::fromStdString(BytesToHexPairs(reply->data(), reply->size()));
+      Say(DecodeLineText(hartReply_.data(), hartReply_.size(), LineDirection::Received));
+      Json()["answer"] = QString::fromStdString(BytesToHexPairs(hartReply_.data(), hartReply_.size()));
+      if (answer) Json()["data"] = QString::fromStdString(HexRun(answer->data.data(), answer->data.size()));
       return;
     }
     const auto identity = QueryIdentity();
@@ -349,11 +429,14 @@ class Session {
       Json()["device_id"] = static_cast<qint64>(deviceId);
       Summary("device_id " + std::to_string(deviceId));
     } else if (inv_.action == "vars") {
-      const auto reply = line_->Exchange(HartLongFrame(kHartPreambles, hart::kPrimaryMaster, id, hart::kReadDynamicVariables));
-      const auto variables = reply ? ReadDynamicVariables(reply->data(), std::min<int>(static_cast<int>(reply->size()), kReplyTextMax),
-                                                          static_cast<int>(reply->size()))
-                                   : std::nullopt;
-      if (!variables) return Fail(kModuleFailed, "no answer to HART command 3");
+      const std::string what = HartCommand(hart::kReadDynamicVariables);
+      const auto answer = AskHart(HartLongFrame(kHartPreambles, hart::kPrimaryMaster, id, hart::kReadDynamicVariables),
+                                  what, "no answer to " + what);
+      if (!answer) return;
+      const auto variables = ReadDynamicVariables(Frame(*answer), Searched(*answer), Held(*answer));
+      if (!variables || variables->empty())
+        return Fail(kModuleFailed, "the reply to " + what + " holds " + std::to_string(answer->data.size()) +
+                                       " data bytes, too few for a variable");
       QJsonArray array;
       for (size_t v = 0; v < variables->size(); ++v) {
         const DynamicVariable &var = (*variables)[v];
@@ -367,10 +450,17 @@ class Session {
       Json()["variables"] = array;
       Summary(std::to_string(variables->size()) + " variables");
     } else {  // address
-      const auto reply = line_->Exchange(
-          HartLongFrame(kHartPreambles, hart::kPrimaryMaster, id, hart::kWritePollingAddress, {static_cast<uint8_t>(inv_.number)}));
-      if (!reply || !FindHartReply(reply->data(), static_cast<int>(reply->size()), static_cast<int>(reply->size()), hart::kLongReply))
-        return Fail(kModuleFailed, "no answer to HART command 6");
+      const std::string what = HartCommand(hart::kWritePollingAddress);
+      const auto answer = AskHart(
+          HartLongFrame(kHartPreambles, hart::kPrimaryMaster, id, hart::kWritePollingAddress, {static_cast<uint8_t>(inv_.number)}),
+          what, "no answer to " + what);
+      if (!answer) return;
+      // Set is what the instrument reports back, not what was asked.
+      if (answer->data.empty() || answer->data[0] != inv_.number)
+        return Fail(kModuleFailed, "the instrument answers " + what + " with " +
+                                       (answer->data.empty() ? std::string("no polling address")
+                                                             : "polling address " + std::to_string(answer->data[0])) +
+                                       ", not " + std::to_string(inv_.number));
       Say("polling address set to " + std::to_string(inv_.number));
       Summary(result_.lines.back());
       Json()["polling_address"] = inv_.number;
@@ -409,21 +499,28 @@ class Session {
     }
     const auto reply = line_->Exchange(ReadHoldingRegistersRequest(static_cast<uint8_t>(slave),
                                                                    static_cast<uint16_t>(inv_.start),
-                                                                   static_cast<uint16_t>(inv_.count)));
+                                                                   static_cast<uint16_t>(inv_.count)),
+                                       ModbusAnswerEnd);
     if (!reply) return Fail(kModuleFailed, "no MODBUS answer from slave " + std::to_string(slave));
     const RegistersAnswer answer = ReadRegistersAnswer(*reply);
     Json()["slave"] = answer.slave;
     Json()["crc_ok"] = answer.crcOk;
+    // Nothing of an answer is shown before it has checked out.
     if (!answer.crcOk) {
       char crc[64];
       std::snprintf(crc, sizeof crc, "CRC wrong: expected %02X %02X", answer.crcExpected & 0xFF, answer.crcExpected >> 8);
-      Fail(kModuleFailed, crc);
+      return Fail(kModuleFailed, std::string("MODBUS answer: ") + crc);
     }
+    const std::string mismatch = AnswerMismatch(answer, static_cast<uint8_t>(slave), modbus::kReadHoldingRegisters);
+    if (!mismatch.empty()) return Fail(kModuleFailed, "MODBUS answer: " + mismatch);
     if (!answer.problem.empty()) return Fail(kModuleFailed, "MODBUS answer: " + answer.problem);
     if (answer.exception) {
       return Fail(kModuleFailed, "MODBUS exception " + std::to_string(answer.exceptionCode) + " (" +
                                      modbus::ExceptionName(answer.exceptionCode) + ")");
     }
+    if (answer.registers.size() != static_cast<size_t>(inv_.count))
+      return Fail(kModuleFailed, "MODBUS answer: " + std::to_string(answer.registers.size()) + " registers, " +
+                                     std::to_string(inv_.count) + " were asked for");
     QJsonArray registers, values;
     for (size_t i = 0; i < answer.registers.size(); ++i) {
       char line[64];
@@ -453,6 +550,7 @@ class Session {
   const Invocation &inv_;
   PortResult &result_;
   std::unique_ptr<ModuleLine> line_;
+  std::vector<uint8_t> hartReply_;
 };
 
 namespace {
@@ -514,9 +612,14 @@ void TakeHart(Invocation &inv, const std::vector<std::string> &rest, const std::
     inv.number = NumberArgument("hart address", rest[1], 0, 15);
   } else if (inv.action == "raw") {
     if (rest.size() != 2) throw UsageError("hart raw needs the frame's body in hexadecimal, as \"02 80 00 00\"");
-    const HexPairs body = ParseHexPairs(rest[1], 15);
-    if (body.error != HexPairsError::None || body.bytes.empty())
-      throw UsageError("hart raw: \"" + rest[1] + "\" is not up to 15 hexadecimal pairs (capitals) separated by blanks");
+    // Exactly what was typed goes out, or nothing: every character counts.
+    const TypedHex body = ParseTypedHex(rest[1], rest[1].size());  // a text holds fewer bytes than characters
+    if (!body.error.empty()) throw UsageError("hart raw: \"" + rest[1] + "\": " + body.error);
+    if (body.bytes.size() > kMaxRequestBody)
+      throw UsageError("hart raw: " + std::to_string(body.bytes.size()) + " bytes; a HART request holds at most " +
+                       std::to_string(kMaxRequestBody) + " before its checksum");
+    const std::string problem = TypedRequestProblem(body.bytes);
+    if (!problem.empty()) throw UsageError("hart raw: \"" + rest[1] + "\": " + problem);
     inv.body = body.bytes;
   } else {
     throw UsageError("hart: unknown " + inv.action);
@@ -661,6 +764,11 @@ PortResult RunOnPort(const Invocation &inv, const QString &port, const std::func
     QJsonArray errors;
     for (const std::string &e : result.errors) errors.append(QString::fromStdString(e));
     result.json["errors"] = errors;
+  }
+  if (!result.warnings.empty()) {
+    QJsonArray warnings;
+    for (const std::string &w : result.warnings) warnings.append(QString::fromStdString(w));
+    result.json["warnings"] = warnings;
   }
   return result;
 }

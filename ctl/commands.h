@@ -25,6 +25,7 @@ struct Invocation {
   uint32_t baud = 9600;
   TParity parity = TParity::None;
   std::chrono::milliseconds timeout{1000};
+  int retries = 2;  // HART: how often a request is asked again while the instrument is busy
   bool json = false;
   bool trace = false;
   std::string command;            // a name of the command table
@@ -48,6 +49,7 @@ struct PortResult {
   std::vector<std::string> lines;   // for standard output
   std::string summary;              // the line printed for this port when there are several
   std::vector<std::string> errors;  // for standard error
+  std::vector<std::string> warnings;  // for standard error too; they do not fail the run
   QJsonObject json;
 };
 

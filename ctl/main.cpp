@@ -58,6 +58,11 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "%s\n", line.c_str());
       };
     }
+    // One port runs here; several run at once, each on a thread of its own.
+    if (!several) {
+      results[i] = RunOnPort(inv, port, trace);
+      break;
+    }
     threads.emplace_back(QThread::create([&results, &inv, i, port, trace] { results[i] = RunOnPort(inv, port, trace); }));
     threads.back()->start();
   }
@@ -75,6 +80,8 @@ int main(int argc, char **argv) {
       const std::string summary = r.summary.empty() ? "" : " " + r.summary;
       std::printf("%s: %s%s\n", port.c_str(), r.status == kDone ? "ok" : "failed", summary.c_str());
     }
+    for (const std::string &w : r.warnings)
+      std::fprintf(stderr, "rq735ctl: %swarning: %s\n", several ? (port + ": ").c_str() : "", w.c_str());
     for (const std::string &e : r.errors)
       std::fprintf(stderr, "rq735ctl: %s%s\n", several ? (port + ": ").c_str() : "", e.c_str());
   }

@@ -1,5 +1,6 @@
 #include "ctl/module_line.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
 
@@ -23,8 +24,9 @@ void ModuleLine::Open() {
   comm_->SetInx_XonXoffFlow(false);
   comm_->SetDtrControl(TDtrControl::DtrDisable);
   comm_->SetRtsControl(TRtsControl::RtsDisable);
+  comm_->SetReadIntervalTimeout(TComm::kNoIntervalWait);  // the exchange times the silence itself
   comm_->OnReceiveData = [this](TComm *, const uint8_t *buffer, uint16_t length) {
-    deliveries_.emplace_back(buffer, buffer + length);
+    arrived_.insert(arrived_.end(), buffer, buffer + length);
     if (waiting_) waiting_->quit();
   };
   comm_->OnRequestHangup = [this](TComm *comm) {
@@ -59,28 +61,61 @@ void ModuleLine::Trace(LineDirection direction, const uint8_t *bytes, size_t cou
   trace_(head + TraceText(bytes, count, direction));
 }
 
+void ModuleLine::Dropped(const std::vector<uint8_t> &bytes) {
+  if (!trace_ || bytes.empty()) return;
+  Trace(LineDirection::Received, bytes.data(), bytes.size());
+  trace_("      dropped: " + std::to_string(bytes.size()) + " bytes that belong to no reply");
+}
+
+void ModuleLine::DropLateBytes() {
+  QCoreApplication::processEvents();  // what the read worker has handed over by now
+  Dropped(arrived_);
+  arrived_.clear();
+}
+
 void ModuleLine::Send(const std::vector<uint8_t> &request) {
   if (!comm_) return;
-  deliveries_.clear();
+  DropLateBytes();
   Trace(LineDirection::Sent, request.data(), request.size());
   comm_->WriteData(request.data(), static_cast<uint16_t>(request.size()));
 }
 
-std::optional<std::vector<uint8_t>> ModuleLine::Exchange(const std::vector<uint8_t> &request) {
+std::optional<std::vector<uint8_t>> ModuleLine::Exchange(const std::vector<uint8_t> &request, ReplyEnd end) {
   if (!comm_ || lost_) return std::nullopt;
   Send(request);
   QEventLoop loop;
-  QTimer::singleShot(options_.timeout, &loop, &QEventLoop::quit);
+  QTimer wait;  // for the reply to begin, then for the silence after its last byte
+  wait.setSingleShot(true);
+  wait.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&wait, &QTimer::timeout, &loop, &QEventLoop::quit);
+  wait.start(options_.timeout);
   waiting_ = &loop;
-  if (deliveries_.empty() && !lost_) loop.exec();
+  std::vector<uint8_t> reply;
+  size_t whole = 0;
+  for (;;) {
+    if (!arrived_.empty()) {
+      reply.insert(reply.end(), arrived_.begin(), arrived_.end());
+      arrived_.clear();
+      whole = end ? end(reply.data(), reply.size()) : 0;
+      // A reply that never falls silent ends where TComm's own delivery would have.
+      if (whole > 0 || reply.size() >= static_cast<size_t>(TComm::kReadBufferSize)) break;
+      wait.start(kSilence);
+    }
+    if (lost_ || !wait.isActive()) break;
+    loop.exec();
+  }
   waiting_ = nullptr;
-  if (deliveries_.empty()) return std::nullopt;
-  std::vector<uint8_t> reply = std::move(deliveries_.front());
-  deliveries_.clear();
+  if (reply.empty()) return std::nullopt;
+  std::vector<uint8_t> after;
+  if (whole > 0 && whole < reply.size()) {
+    after.assign(reply.begin() + static_cast<std::ptrdiff_t>(whole), reply.end());
+    reply.resize(whole);
+  }
   Trace(LineDirection::Received, reply.data(), reply.size());
+  Dropped(after);
   return reply;
 }
 
-std::optional<std::vector<uint8_t>> ModuleLine::Exchange(const std::string &request) {
-  return Exchange(std::vector<uint8_t>(request.begin(), request.end()));
+std::optional<std::vector<uint8_t>> ModuleLine::Exchange(const std::string &request, ReplyEnd end) {
+  return Exchange(std::vector<uint8_t>(request.begin(), request.end()), end);
 }

@@ -1,7 +1,8 @@
 // One module on one serial line, for rq735ctl: the port opened with TComm, and exchanges of one
-// request and its reply. A reply is what one delivery holds: TComm ends a delivery at 100 ms of
-// line silence, so no fixed wait is needed. Must be used on a thread that owns it; the waits run
-// that thread's event loop.
+// request and its reply. TComm hands over every read as it comes; the exchange gathers the bytes
+// and ends as soon as the reply's frame says it is whole, or where its end cannot be known from
+// its bytes (the module's query replies), at 100 ms of line silence. Must be used on a thread that
+// owns it; the waits run that thread's event loop.
 #pragma once
 
 #include <QString>
@@ -39,10 +40,16 @@ class ModuleLine {
   // Opens again with other line settings (after the module's RS485 line was changed).
   void Reopen(uint32_t baud, TParity parity);
 
-  // Writes the request and waits for the reply; nothing when none comes within the time-out, or
-  // when the line was lost.
-  std::optional<std::vector<uint8_t>> Exchange(const std::string &request);
-  std::optional<std::vector<uint8_t>> Exchange(const std::vector<uint8_t> &request);
+  // How a reply shows that it is whole: the length of the bytes through its end, 0 while more
+  // must come (protocol/frame_end.h). None: the line's silence ends it.
+  using ReplyEnd = size_t (*)(const uint8_t *bytes, size_t count);
+  static constexpr std::chrono::milliseconds kSilence{100};
+
+  // Drops what came after the last reply, writes the request and waits for its reply; nothing
+  // when none begins within the time-out, or when the line was lost before one came. Bytes that
+  // arrive after a whole reply are not part of it; the next exchange drops them (the trace shows them).
+  std::optional<std::vector<uint8_t>> Exchange(const std::string &request, ReplyEnd end = nullptr);
+  std::optional<std::vector<uint8_t>> Exchange(const std::vector<uint8_t> &request, ReplyEnd end = nullptr);
   // Writes without waiting for an answer.
   void Send(const std::vector<uint8_t> &request);
 
@@ -52,11 +59,13 @@ class ModuleLine {
 
  private:
   void Trace(LineDirection direction, const uint8_t *bytes, size_t count);
+  void Dropped(const std::vector<uint8_t> &bytes);
+  void DropLateBytes();
 
   LineOptions options_;
   std::function<void(const std::string &)> trace_;
   std::unique_ptr<TComm> comm_;
-  std::vector<std::vector<uint8_t>> deliveries_;
+  std::vector<uint8_t> arrived_;  // received and not yet taken by an exchange
   bool lost_ = false;
   int lostError_ = 0;  // the errno that ended the port
   QEventLoop *waiting_ = nullptr;  // the wait of an exchange in progress

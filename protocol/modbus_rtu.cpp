@@ -43,6 +43,18 @@ RegistersAnswer ReadRegistersAnswer(const std::vector<uint8_t> &answer) {
   return r;
 }
 
+std::string AnswerMismatch(const RegistersAnswer &answer, uint8_t slave, uint8_t function) {
+  if (answer.slave != slave)
+    return "the answer comes from slave " + std::to_string(answer.slave) + ", not from slave " + std::to_string(slave);
+  const uint8_t answered = answer.function & static_cast<uint8_t>(~modbus::kExceptionBit);
+  if (answered != function) {
+    const char *name = modbus::FunctionName(answered);
+    return "the answer is for function " + std::to_string(answered) + (*name ? std::string(" (") + name + ")" : "") +
+           ", not " + std::to_string(function);
+  }
+  return "";
+}
+
 double RegisterPairValue(uint16_t first, uint16_t second, int format) {
   const bool lowFirst = format == 1 || format == 3;
   const uint32_t bits = lowFirst ? (uint32_t{second} << 16 | first) : (uint32_t{first} << 16 | second);

@@ -24,6 +24,9 @@ struct RegistersAnswer {
   uint16_t crcExpected = 0;  // of the bytes before the last two
 };
 RegistersAnswer ReadRegistersAnswer(const std::vector<uint8_t> &answer);
+// Why `answer` does not answer a request to `slave` for `function` (its exception bit aside): it
+// comes from another slave, or answers another function. "" when it does.
+std::string AnswerMismatch(const RegistersAnswer &answer, uint8_t slave, uint8_t function);
 
 // Two registers as the module publishes a 32-bit value: 0 IEEE-754 single with the high word first
 // (bytes FF4 FF3 FF2 FF1), 1 low word first (FF2 FF1 FF4 FF3), 2 and 3 the same as unsigned 32-bit.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the program, the simulator and rq735-bench, and runs the benchmark under a virtual X
 # server so that both start-up figures are measured. Needs what scripts/install-deps.sh installs
-# (the test command runs it). The figures go to standard output, one line each ("name value
+# (the test command runs it), and mbpoll, which it installs. The figures go to standard output, one line each ("name value
 # unit"); rq735-bench's options pass through, e.g.
 #   scripts/bench.sh --runs 7 --cycles 2000
 # Takes about 15 minutes with the defaults (1000 request-reply cycles at about 0.75 s each).
@@ -9,6 +9,14 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 # A Release build of its own, so that the test build in build/ keeps its settings.
 build="${RQ735_BENCH_BUILD_DIR:-$root/build-bench}"
+
+# mbpoll, a MODBUS master of Debian's, whose read rq735ctl's is set against.
+if ! command -v mbpoll >/dev/null; then
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  $SUDO apt-get update -qq >&2
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends mbpoll >&2
+fi
 
 RQ735_BUILD_DIR="$build" RQ735_TARGETS="rq735-bench rq735-sim rq735ctl" RQ735_BUILD_TYPE=Release \
   "$root/scripts/build.sh" -DRQ735_BUILD_BENCH=ON -DRQ735_BUILD_TESTS=OFF >&2

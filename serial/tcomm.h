@@ -81,6 +81,8 @@ class TComm : public QObject {
 
  public:
   static constexpr int kReadBufferSize = 2048;
+  // A ReadIntervalTimeout that waits for no silence: every read is delivered as it comes.
+  static constexpr uint32_t kNoIntervalWait = 0xFFFFFFFF;
 
   explicit TComm(QObject *parent = nullptr);
   ~TComm() override;  // closes a port that is still open; no worker outlives the object

@@ -20,7 +20,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
-#include <limits>
 #include <optional>
 
 namespace serial_detail {
@@ -63,7 +62,7 @@ using Clock = std::chrono::steady_clock;
 using serial_detail::ReadCounters;
 using serial_detail::WakeSignal;
 
-constexpr uint32_t kNoIntervalWait = std::numeric_limits<uint32_t>::max();
+constexpr uint32_t kNoIntervalWait = TComm::kNoIntervalWait;
 
 // Requested nice values: the read worker above the write worker. Refused without privilege.
 constexpr int kReadWorkerNice = -10;

@@ -9,12 +9,18 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "ctl/settings.h"
+#include "protocol/crc16.h"
+#include "protocol/hart.h"
+#include "protocol/modbus_codes.h"
 #include "sim/module.h"
 #include "tests/support/pty_peer.h"
 #include "tests/support/runtime_directory.h"
@@ -114,6 +120,14 @@ TEST(Ctl, BadInputIsRefusedWithItsReasonBeforeAnythingIsSent) {
       {{"set", "coefficient_factor=0.1"}, "exactly 5 printable characters"},
       {{"set", "custom_command1=01 0G"}, "custom_command1"},
       {{"hart", "address", "16"}, "from 0 to 15"},
+      // A HART frame of one's own goes out as typed or not at all.
+      {{"hart", "raw", "0280"}, "a short-address request has 4 bytes before its data"},
+      {{"hart", "raw", "02 80 0"}, "\"0\" at character 7 has an odd number of digits"},
+      {{"hart", "raw", "02 8g 00 00"}, "character 5 (\"g\") is not a hexadecimal digit"},
+      {{"hart", "raw", "06 80 00 00"}, "byte 1 (06) is not a request delimiter"},
+      {{"hart", "raw", "02 80 00 01"}, "byte 4, the byte count (01), says 1, but 0 data bytes follow it"},
+      {{"hart", "raw", "02 80 00 00" + QString(" 00").repeated(36)}, "says 0, but 36 data bytes follow it"},
+      {{"hart", "raw", QString("00").repeated(264)}, "264 bytes; a HART request holds at most 263"},
       {{"frobnicate"}, "unknown command"},
       // One port by one name twice, or by two names: two runs would fight on one line.
       {{"--port", port, "info"}, "is given twice"},
@@ -172,7 +186,8 @@ TEST(Ctl, FourPortsAtOnceAndTheOtherDialects) {
   std::cout << "[ ctl ] get on 4 ports: " << t.elapsed() << " ms" << std::endl;
   // save writes a file per port, the port's name in the file name.
   QTemporaryDir dir;
-  ASSERT_EQ(Ctl(ports + QStringList{"save", dir.filePath("module.json")}).status, 0);
+  const CtlRun save = Ctl(ports + QStringList{"save", dir.filePath("module.json")});
+  ASSERT_EQ(save.status, 0) << save.out.toStdString() << save.err.toStdString();
   for (const auto &sim : sims) {
     const QString name = "module-" + sim->Port().mid(1).replace('/', '-') + ".json";
     EXPECT_TRUE(QFile::exists(dir.filePath(name))) << name.toStdString();
@@ -200,6 +215,180 @@ TEST(Ctl, FourPortsAtOnceAndTheOtherDialects) {
   const CtlRun hart = Ctl({"--port", port, "hart", "identity"});
   EXPECT_EQ(hart.status, 1);
   EXPECT_TRUE(hart.err.contains("set working_mode=transparent")) << hart.err.toStdString();
+}
+
+// A module on a pseudo-terminal whose answers a test spoils: each request's true answer (the
+// simulated module's), changed as the case at hand says. It keeps what it was sent.
+class SpoilingModule {
+ public:
+  using Spoil = std::function<std::vector<uint8_t>(const std::vector<uint8_t> &request, std::vector<uint8_t> answer)>;
+  SpoilingModule() : server_([this] { Serve(); }) {}
+  ~SpoilingModule() {
+    stop_ = true;
+    server_.join();
+  }
+  QString Port() const { return QString::fromStdString(line_.SlavePath()); }
+  void Next(Spoil spoil) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    spoil_ = std::move(spoil);
+    requests_.clear();
+  }
+  std::vector<std::vector<uint8_t>> Requests() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+  }
+
+ private:
+  void Serve() {
+    while (!stop_) {
+      const std::vector<uint8_t> request = line_.Read(std::chrono::milliseconds(300), std::chrono::milliseconds(30));
+      if (request.empty()) continue;
+      std::vector<uint8_t> answer = sim_.Answer(request);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        requests_.push_back(request);
+        if (spoil_) answer = spoil_(request, answer);
+      }
+      if (!answer.empty()) line_.Write(answer);
+    }
+  }
+
+  PtyPeer line_;
+  SimModule sim_;
+  std::mutex mutex_;
+  Spoil spoil_;
+  std::vector<std::vector<uint8_t>> requests_;
+  std::atomic<bool> stop_{false};
+  std::thread server_;
+};
+
+TEST(Ctl, AWholeReplyEndsTheExchangeAndWhatFollowsIsDropped) {
+  SpoilingModule module;
+  // Two stray bytes after each answer to a setting and to a MODBUS read.
+  module.Next([](const std::vector<uint8_t> &request, std::vector<uint8_t> answer) {
+    const bool setting = std::string(answer.begin(), answer.end()) == "OK#";
+    const bool read = request.size() == modbus::kRequestLength && request[1] == modbus::kReadHoldingRegisters;
+    if (setting || read) answer.insert(answer.end(), {0x00, 0x00});
+    return answer;
+  });
+  const QString port = module.Port();
+  const CtlRun read = Ctl({"--port", port, "--trace", "modbus", "read", "--slave", "1", "--format", "float-abcd"});
+  EXPECT_EQ(read.status, 0) << read.err.toStdString();
+  EXPECT_TRUE(read.err.contains("dropped: 2 bytes that belong to no reply")) << read.err.toStdString();
+  const CtlRun set = Ctl({"--port", port, "set", "slave_address=9", "return_time=100ms"});
+  EXPECT_EQ(set.status, 0) << set.err.toStdString();
+  EXPECT_TRUE(set.out.contains("2 applied")) << set.out.toStdString();
+}
+
+// The command of a HART request, -1 for any other frame.
+int HartCommandOf(const std::vector<uint8_t> &frame) {
+  size_t at = 0;
+  while (at < frame.size() && frame[at] == hart::kPreamble) ++at;
+  if (at == 0 || at >= frame.size()) return -1;
+  const size_t command = at + 1 + ((frame[at] & hart::kLongAddressFrame) ? hart::kLongAddressLength : hart::kShortAddressLength);
+  return command < frame.size() ? frame[command] : -1;
+}
+
+// A HART reply with the byte `fromDelimiter` after its delimiter changed, its checksum right again.
+std::vector<uint8_t> HartByte(std::vector<uint8_t> reply, size_t fromDelimiter, uint8_t value) {
+  size_t delimiter = 0;
+  while (reply[delimiter] == hart::kPreamble) ++delimiter;
+  reply.at(delimiter + fromDelimiter) = value;
+  reply.back() = HartChecksum(&reply[delimiter], reply.size() - delimiter - 1);
+  return reply;
+}
+
+// Offsets from the delimiter of a long-address reply, and of a short one.
+constexpr size_t kLongLastAddressByte = 5, kLongCommand = 6, kLongCount = 7, kLongResponse = 8;
+constexpr size_t kShortResponse = 4;
+
+TEST(Ctl, RepliesThatDoNotCheckOutAreRefusedAndRawFramesGoOutAsTyped) {
+  SpoilingModule module;
+  const QString port = module.Port();
+  auto onCommand = [](int command, std::function<std::vector<uint8_t>(std::vector<uint8_t>)> change) {
+    return [command, change](const std::vector<uint8_t> &request, std::vector<uint8_t> answer) {
+      return HartCommandOf(request) == command ? change(answer) : answer;
+    };
+  };
+  auto modbus = [](std::function<std::vector<uint8_t>(std::vector<uint8_t>)> change) {
+    return [change](const std::vector<uint8_t> &request, std::vector<uint8_t> answer) {
+      const bool read = request.size() == modbus::kRequestLength && request[1] == modbus::kReadHoldingRegisters;
+      return read ? change(answer) : answer;
+    };
+  };
+  auto withCrc = [](std::vector<uint8_t> answer) {
+    const Crc16Bytes crc = Crc16(answer.data(), answer.size() - 2);
+    answer[answer.size() - 2] = crc.low;
+    answer.back() = crc.high;
+    return answer;
+  };
+  const QStringList vars{"hart", "vars"};
+  const QStringList read{"modbus", "read", "--slave", "1"};
+  const struct {
+    QStringList command;
+    SpoilingModule::Spoil spoil;
+    const char *reason;
+  } refused[] = {
+      {vars, onCommand(3, [](auto a) { a.back() ^= 0x01; return a; }), "checksum"},
+      {vars, onCommand(3, [](auto a) { return HartByte(a, kLongLastAddressByte, 0x35); }), "answers address A6 06 00 12 35, not A6 06 00 12 34"},
+      {vars, onCommand(3, [](auto a) { return HartByte(a, kLongCommand, 1); }), "answers command 1 (read primary variable), not command 3"},
+      {vars, onCommand(3, [](auto a) { return HartByte(a, kLongCount, static_cast<uint8_t>(a[5 + kLongCount] + 4)); }),
+       "byte count 30, but only 27 bytes came after it"},
+      {vars, onCommand(3, [](auto a) { return HartByte(a, kLongResponse, 7); }), "refused HART command 3: response code 7 in write-protect mode"},
+      {{"hart", "identity"}, onCommand(0, [](auto a) { return HartByte(a, kShortResponse, 64); }),
+       "refused HART command 0: response code 64 command not implemented"},
+      {read, modbus([&](auto a) { a[0] = 2; return withCrc(a); }), "comes from slave 2, not from slave 1"},
+  };
+  for (const auto &c : refused) {
+    module.Next(c.spoil);
+    const CtlRun r = Ctl(QStringList{"--port", port} + c.command);
+    EXPECT_EQ(r.status, 1) << c.reason;
+    EXPECT_TRUE(r.err.contains(c.reason)) << r.err.toStdString();
+    EXPECT_FALSE(r.out.contains("variable1") || r.out.contains("device_id") || r.out.contains("register"))
+        << "nothing of a refused reply is shown as values: " << r.out.toStdString();
+  }
+
+  // Busy once, then a good answer with a device status bit: the retry succeeds, the bit is told.
+  int busy = 1;
+  module.Next(onCommand(3, [&busy](auto a) {
+    return busy-- > 0 ? HartByte(a, kLongResponse, hart::kBusy) : HartByte(a, kLongResponse + 1, hart::kColdStart);
+  }));
+  const CtlRun retried = Ctl({"--port", port, "--json", "hart", "vars"});
+  EXPECT_EQ(retried.status, 0) << retried.err.toStdString();
+  EXPECT_EQ(retried.Json().value("variables").toArray().size(), 4) << retried.out.toStdString();
+  EXPECT_EQ(retried.Json().value("device_status").toArray(), QJsonArray{"cold start"});
+  EXPECT_TRUE(retried.err.contains("warning: device status: cold start")) << retried.err.toStdString();
+  EXPECT_EQ(retried.Json().value("warnings").toArray(), QJsonArray{"device status: cold start"});
+  const auto asked = module.Requests();
+  EXPECT_EQ(std::count_if(asked.begin(), asked.end(), [](const auto &r) { return HartCommandOf(r) == 3; }), 2);
+
+  // What is typed goes out exactly: pairs with or without blanks, either case, beyond 15 bytes.
+  const std::vector<uint8_t> preambles(7, hart::kPreamble);
+  QString message = "82 a6 06 00 12 34 11 18";  // command 17, write message: 24 data bytes
+  std::vector<uint8_t> body = {0x82, 0xA6, 0x06, 0x00, 0x12, 0x34, 0x11, 0x18};
+  for (int i = 0; i < 24; ++i) {
+    message += " 41";
+    body.push_back(0x41);
+  }
+  const struct {
+    QString typed;
+    std::vector<uint8_t> body;
+    int status;
+  } taken[] = {{"0280 0000", {0x02, 0x80, 0x00, 0x00}, 0}, {message, body, 1}};
+  CtlRun last;
+  for (const auto &t : taken) {
+    module.Next(nullptr);
+    last = Ctl({"--port", port, "hart", "raw", t.typed});
+    EXPECT_EQ(last.status, t.status) << last.err.toStdString();
+    std::vector<uint8_t> frame = preambles;
+    frame.insert(frame.end(), t.body.begin(), t.body.end());
+    frame.push_back(HartChecksum(t.body.data(), t.body.size()));
+    ASSERT_EQ(module.Requests().size(), 1u) << t.typed.toStdString();
+    EXPECT_EQ(module.Requests()[0], frame) << t.typed.toStdString();
+  }
+  // The instrument does not know command 17: told by name, and its reply still shown as it came.
+  EXPECT_TRUE(last.err.contains("64 command not implemented")) << last.err.toStdString();
+  EXPECT_TRUE(last.out.contains("HART reply")) << last.out.toStdString();
 }
 
 TEST(Ctl, PortsListsARunningSimulator) {
