@@ -1,6 +1,7 @@
 #include "ctl/command_line.h"
 
 #include <QCommandLineParser>
+#include <QFile>
 
 #include <algorithm>
 #include <cstdio>
@@ -16,14 +17,25 @@ std::vector<std::string> PortChoices() {
 }
 
 std::vector<std::string> ParityChoices() { return {"none", "odd", "even"}; }
+std::vector<std::string> Rs485Choices() { return {"off", "rts-on-send"}; }
 
 const std::vector<OptionSpec> &GlobalOptions() {
   static const std::vector<OptionSpec> options = {
-      {"port", "PORT", "A port: a device path, a name under /dev, or COM1 to COM12. Again for more ports.",
+      {"port", "PORT",
+       "A port: a device path, a name under /dev, COM1 to COM12, or a device server's rfc2217://HOST:PORT or "
+       "tcp://HOST:PORT. Again for more ports.",
        PortChoices},
+      {"ports-file", "FILE", "One port a line (blank lines and # comments allowed), besides any --port.", nullptr},
+      {"jobs", "N", "How many ports run at once (all, up to 64).", nullptr},
       {"baud", "N", "The line speed (9600).", nullptr},
       {"parity", "none|odd|even", "The parity (none).", ParityChoices},
       {"timeout", "MS", "How long a reply may take to begin (1000).", nullptr},
+      {"rts", "", "Hold RTS on (converters powered or steered by it).", nullptr},
+      {"dtr", "", "Hold DTR on.", nullptr},
+      {"rs485", "MODE",
+       "off (the adapter switches the RS485 direction itself), rts-on-send, or rts-on-send:BEFORE:AFTER: the "
+       "driver raises RTS while sending, with delays in ms.",
+       Rs485Choices},
       {"retries", "N", "How often a HART request is asked again while the instrument is busy (2).", nullptr},
       {"json", "", "One JSON object per port and line.", nullptr},
       {"trace", "", "Every frame sent and received, with its time, on standard error.", nullptr},
@@ -60,6 +72,39 @@ void SetUp(QCommandLineParser &parser) {
 }
 
 std::string Std(const QString &text) { return text.toLocal8Bit().toStdString(); }
+
+// The ports of a file, one a line; blank lines and "#" comments are skipped.
+std::vector<QString> ReadPortsFile(const QString &path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    throw UsageError("--ports-file " + Std(path) + ": " + Std(file.errorString()), false);
+  std::vector<QString> ports;
+  while (!file.atEnd()) {
+    QString line = QString::fromLocal8Bit(file.readLine());
+    const qsizetype hash = line.indexOf(QLatin1Char('#'));
+    if (hash >= 0) line.truncate(hash);
+    line = line.trimmed();
+    if (!line.isEmpty()) ports.push_back(line);
+  }
+  if (ports.empty()) throw UsageError("--ports-file " + Std(path) + " names no port", false);
+  return ports;
+}
+
+// "off", "rts-on-send" or "rts-on-send:BEFORE:AFTER" (milliseconds).
+Rs485Direction Rs485Argument(const std::string &text) {
+  if (text == "off") return {};
+  const std::string head = "rts-on-send";
+  if (text.rfind(head, 0) != 0) throw UsageError("--rs485: \"" + text + "\" is not off or rts-on-send[:BEFORE:AFTER]");
+  Rs485Direction d;
+  d.rtsOnSend = true;
+  if (text.size() == head.size()) return d;
+  const size_t second = text.find(':', head.size() + 1);
+  if (text[head.size()] != ':' || second == std::string::npos)
+    throw UsageError("--rs485: \"" + text + "\" is not rts-on-send:BEFORE:AFTER (milliseconds)");
+  d.delayBeforeMs = static_cast<uint32_t>(NumberArgument("--rs485 delay before", text.substr(head.size() + 1, second - head.size() - 1), 0, 1000));
+  d.delayAfterMs = static_cast<uint32_t>(NumberArgument("--rs485 delay after", text.substr(second + 1), 0, 1000));
+  return d;
+}
 
 // Two names of one port would start two runs that fight on one line.
 void RefuseOnePortTwice(const std::vector<QString> &ports) {
@@ -98,6 +143,14 @@ CommandLine ReadCommandLine(const QStringList &arguments) {
 
   Invocation &inv = line.invocation;
   for (const QString &port : parser.values(QStringLiteral("port"))) inv.ports.push_back(port);
+  for (const QString &file : parser.values(QStringLiteral("ports-file")))
+    for (const QString &port : ReadPortsFile(file)) inv.ports.push_back(port);
+  if (parser.isSet(QStringLiteral("jobs")))
+    inv.jobs = static_cast<size_t>(NumberArgument("--jobs", Std(parser.value(QStringLiteral("jobs"))), 1, 64));
+  inv.rts = parser.isSet(QStringLiteral("rts"));
+  inv.dtr = parser.isSet(QStringLiteral("dtr"));
+  if (parser.isSet(QStringLiteral("rs485"))) inv.rs485 = Rs485Argument(Std(parser.value(QStringLiteral("rs485"))));
+  inv.lineGiven = parser.isSet(QStringLiteral("baud")) || parser.isSet(QStringLiteral("parity"));
   if (parser.isSet(QStringLiteral("baud")))
     inv.baud = static_cast<uint32_t>(NumberArgument("--baud", Std(parser.value(QStringLiteral("baud"))), 1, 4000000));
   if (parser.isSet(QStringLiteral("parity"))) {
@@ -223,6 +276,7 @@ Completion Complete(const std::vector<std::string> &words) {
   Completion out;
   if (wanting) {
     if (wanting->values) out.words = wanting->values();
+    out.files = wanting->valueName == "FILE";
   } else if (!optionsEnded && word.rfind("--", 0) == 0 && word.find('=') != std::string::npos) {
     const size_t eq = word.find('=');
     const OptionSpec *o = option(word.substr(2, eq - 2));

@@ -134,12 +134,19 @@ class Session {
     options.baud = inv.baud;
     options.parity = inv.parity;
     options.timeout = inv.timeout;
+    options.rts = inv.rts;
+    options.dtr = inv.dtr;
+    options.rs485 = inv.rs485;
     line_ = std::make_unique<ModuleLine>(options, trace);
   }
 
   bool Open() {
     try {
       line_->Open();
+      if (line_->Rs485Refused()) Warn("the driver of " + Std(result_.port) + " refuses the RS485 mode; going on without it");
+      if (inv_.lineGiven && RawNetworkPort())
+        Warn(Std(result_.port) + ": the line settings of a tcp:// port are the device server's own; --baud and --parity "
+             "are not sent (rfc2217:// sets them)");
       return true;
     } catch (const ECommsError &e) {
       Fail(kPortFailed, std::string(e.what()) + ". " + e.Advice());
@@ -151,6 +158,9 @@ class Session {
     result_.status = std::max(result_.status, status);
     result_.errors.push_back(message);
   }
+  static std::string Std(const QString &text) { return text.toLocal8Bit().toStdString(); }
+  // A tcp:// port carries bytes only: its line is the device server's.
+  bool RawNetworkPort() const { return result_.port.startsWith(QStringLiteral("tcp://")); }
   void Say(const std::string &line) { result_.lines.push_back(line); }
   void Summary(const std::string &line) { result_.summary = line; }
   QJsonObject &Json() { return result_.json; }
@@ -278,6 +288,11 @@ class Session {
     const auto target = LineOf(plan.merged);
     if (!target) {
       Fail(kModuleFailed, "the new line settings are not known; stopped");
+      return false;
+    }
+    if (RawNetworkPort()) {
+      Fail(kModuleFailed, "the module now talks at " + std::to_string(target->baud) + " baud, parity " + target->parityName +
+                              ", which a tcp:// port cannot follow: set the device server's port to it (or use rfc2217://)");
       return false;
     }
     try {

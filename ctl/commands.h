@@ -26,6 +26,10 @@ struct Invocation {
   TParity parity = TParity::None;
   std::chrono::milliseconds timeout{1000};
   int retries = 2;  // HART: how often a request is asked again while the instrument is busy
+  bool lineGiven = false;  // --baud or --parity was given
+  bool rts = false, dtr = false;
+  Rs485Direction rs485;
+  size_t jobs = 64;  // how many ports run at once
   bool json = false;
   bool trace = false;
   std::string command;            // a name of the command table

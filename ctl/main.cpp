@@ -5,6 +5,8 @@
 #include <QJsonDocument>
 #include <QThread>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -47,8 +49,7 @@ int main(int argc, char **argv) {
   std::mutex printing;
   const bool several = inv.ports.size() > 1;
   std::vector<PortResult> results(inv.ports.size());
-  std::vector<std::unique_ptr<QThread>> threads;
-  for (size_t i = 0; i < inv.ports.size(); ++i) {
+  auto run = [&](size_t i) {
     const QString port = inv.ports[i];
     std::function<void(const std::string &)> trace;
     if (inv.trace) {
@@ -58,15 +59,23 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "%s\n", line.c_str());
       };
     }
-    // One port runs here; several run at once, each on a thread of its own.
-    if (!several) {
-      results[i] = RunOnPort(inv, port, trace);
-      break;
+    results[i] = RunOnPort(inv, port, trace);
+  };
+  // One port runs here; several run at once, at most --jobs of them, each on a thread of its own
+  // that takes the next port when its own is done.
+  if (!several) {
+    run(0);
+  } else {
+    std::atomic<size_t> next{0};
+    std::vector<std::unique_ptr<QThread>> threads;
+    for (size_t t = 0; t < std::min(inv.jobs, inv.ports.size()); ++t) {
+      threads.emplace_back(QThread::create([&] {
+        for (size_t i = next++; i < inv.ports.size(); i = next++) run(i);
+      }));
+      threads.back()->start();
     }
-    threads.emplace_back(QThread::create([&results, &inv, i, port, trace] { results[i] = RunOnPort(inv, port, trace); }));
-    threads.back()->start();
+    for (auto &t : threads) t->wait();
   }
-  for (auto &t : threads) t->wait();
 
   int status = kDone;
   for (const PortResult &r : results) {

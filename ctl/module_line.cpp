@@ -22,8 +22,9 @@ void ModuleLine::Open() {
   comm_->SetParity(options_.parity);
   comm_->SetOutx_XonXoffFlow(false);
   comm_->SetInx_XonXoffFlow(false);
-  comm_->SetDtrControl(TDtrControl::DtrDisable);
-  comm_->SetRtsControl(TRtsControl::RtsDisable);
+  comm_->SetDtrControl(options_.dtr ? TDtrControl::DtrEnable : TDtrControl::DtrDisable);
+  comm_->SetRtsControl(options_.rts ? TRtsControl::RtsEnable : TRtsControl::RtsDisable);
+  comm_->SetRs485(options_.rs485);
   comm_->SetReadIntervalTimeout(TComm::kNoIntervalWait);  // the exchange times the silence itself
   comm_->OnReceiveData = [this](TComm *, const uint8_t *buffer, uint16_t length) {
     arrived_.insert(arrived_.end(), buffer, buffer + length);

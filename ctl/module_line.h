@@ -17,15 +17,18 @@
 
 #include "protocol/line_decoder.h"
 #include "serial/line_settings.h"
+#include "serial/tcomm.h"
 
 class QEventLoop;
-class TComm;
 
 struct LineOptions {
   QString port;
   uint32_t baud = 9600;
   TParity parity = TParity::None;
   std::chrono::milliseconds timeout{1000};  // for a reply to come
+  bool rts = false;  // held on, for converters powered or steered by it
+  bool dtr = false;
+  Rs485Direction rs485;  // the driver's direction switching, for adapters that need it
 };
 
 class ModuleLine {
@@ -54,6 +57,8 @@ class ModuleLine {
   void Send(const std::vector<uint8_t> &request);
 
   bool Lost() const { return lost_; }  // the port went away (a hang-up)
+  // The driver refused the RS485 mode asked for; the line goes on without it.
+  bool Rs485Refused() const { return comm_ && comm_->Rs485Refused(); }
   std::string LostReason() const;      // why, in words: "the adapter was unplugged (EIO)"
   const LineOptions &Options() const { return options_; }
 

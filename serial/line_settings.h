@@ -13,6 +13,18 @@ enum class TByteSize { _5, _6, _7, _8 };
 enum class TDtrControl { DtrEnable, DtrDisable, DtrHandshake };
 enum class TRtsControl { RtsEnable, RtsDisable, RtsHandshake, RtsTransmissionAvailable };
 
+// The kernel's RS485 mode for adapters whose driver must switch the line's direction: RTS raised
+// while sending, with delays before and after (ms). Most USB-to-RS485 adapters switch by themselves
+// and need it off.
+struct Rs485Direction {
+  bool rtsOnSend = false;
+  uint32_t delayBeforeMs = 0;
+  uint32_t delayAfterMs = 0;
+  bool operator==(const Rs485Direction &o) const {
+    return rtsOnSend == o.rtsOnSend && delayBeforeMs == o.delayBeforeMs && delayAfterMs == o.delayAfterMs;
+  }
+};
+
 // The properties of TComm that reach the terminal's settings.
 struct LineProperties {
   uint32_t baudRate = 9600;

@@ -37,18 +37,6 @@ class ECommsError : public std::runtime_error {
 class TComm;
 struct PortAddress;
 
-// The kernel's RS485 mode for adapters whose driver must switch the line's direction: RTS raised
-// while sending, with delays before and after (ms). Most USB-to-RS485 adapters switch by themselves
-// and need it off.
-struct Rs485Direction {
-  bool rtsOnSend = false;
-  uint32_t delayBeforeMs = 0;
-  uint32_t delayAfterMs = 0;
-  bool operator==(const Rs485Direction &o) const {
-    return rtsOnSend == o.rtsOnSend && delayBeforeMs == o.delayBeforeMs && delayAfterMs == o.delayAfterMs;
-  }
-};
-
 using TReceiveDataEvent = std::function<void(TComm *sender, const uint8_t *buffer, uint16_t length)>;
 using TReceiveErrorEvent = std::function<void(TComm *sender, uint32_t eventMask)>;
 using TModemStateChangeEvent = std::function<void(TComm *sender, uint32_t modemEvent)>;

@@ -54,31 +54,35 @@ uint16_t FreeLoopbackPort() {
   return port;
 }
 
-Ser2net::Ser2net(const QString &device, const QString &lineSettings) {
-  telnetPort_ = FreeLoopbackPort();
-  rawPort_ = FreeLoopbackPort();
+Ser2net::Ser2net(const QStringList &devices) {
+  QString yaml;
+  for (int d = 0; d < devices.size(); ++d) {
+    telnetPorts_.push_back(FreeLoopbackPort());
+    rawPorts_.push_back(FreeLoopbackPort());
+    const QString connector = QStringLiteral("serialdev,%1,9600n81,local").arg(devices[d]);
+    yaml += QStringLiteral("connection: &telnet%1\n"
+                           "  accepter: telnet(rfc2217),tcp,127.0.0.1,%2\n"
+                           "  connector: %4\n"
+                           "  options:\n    kickolduser: true\n"
+                           "connection: &raw%1\n"
+                           "  accepter: tcp,127.0.0.1,%3\n"
+                           "  connector: %4\n"
+                           "  options:\n    kickolduser: true\n")
+                .arg(d)
+                .arg(telnetPorts_.back())
+                .arg(rawPorts_.back())
+                .arg(connector);
+  }
   const QString config = dir_.filePath(QStringLiteral("ser2net.yaml"));
   QFile file(config);
   if (!file.open(QIODevice::WriteOnly)) return;
-  const QString connector = QStringLiteral("serialdev,%1,%2,local").arg(device, lineSettings);
-  file.write(QStringLiteral("connection: &telnet\n"
-                            "  accepter: telnet(rfc2217),tcp,127.0.0.1,%1\n"
-                            "  connector: %3\n"
-                            "  options:\n    kickolduser: true\n"
-                            "connection: &raw\n"
-                            "  accepter: tcp,127.0.0.1,%2\n"
-                            "  connector: %3\n"
-                            "  options:\n    kickolduser: true\n")
-                 .arg(telnetPort_)
-                 .arg(rawPort_)
-                 .arg(connector)
-                 .toUtf8());
+  file.write(yaml.toUtf8());
   file.close();
   process_.setProcessChannelMode(QProcess::MergedChannels);
   process_.start(QStringLiteral("ser2net"), {"-n", "-d", "-c", config});
   if (!process_.waitForStarted(5000)) return;
   for (int i = 0; i < 100 && !listening_; ++i) {
-    listening_ = Accepts(telnetPort_) && Accepts(rawPort_);
+    listening_ = Accepts(telnetPorts_.back()) && Accepts(rawPorts_.back());
     if (!listening_) QThread::msleep(20);
   }
 }
@@ -91,8 +95,12 @@ void Ser2net::Kill() {
   process_.waitForFinished(5000);
 }
 
-QString Ser2net::TelnetUrl() const { return QStringLiteral("rfc2217://127.0.0.1:%1").arg(telnetPort_); }
-QString Ser2net::RawUrl() const { return QStringLiteral("tcp://127.0.0.1:%1").arg(rawPort_); }
+QString Ser2net::TelnetUrl(int device) const {
+  return QStringLiteral("rfc2217://127.0.0.1:%1").arg(telnetPorts_.at(static_cast<size_t>(device)));
+}
+QString Ser2net::RawUrl(int device) const {
+  return QStringLiteral("tcp://127.0.0.1:%1").arg(rawPorts_.at(static_cast<size_t>(device)));
+}
 
 Rfc2217Peer::Rfc2217Peer(bool refuseComPort) : refuse_(refuseComPort) {
   listener_ = ListenOnLoopback(&port_);

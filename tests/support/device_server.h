@@ -15,20 +15,21 @@
 // A loopback TCP port nothing listens on at the moment of asking.
 uint16_t FreeLoopbackPort();
 
-// ser2net with two accepters on `device`: RFC 2217 (telnet) and raw TCP. Stopped on destruction.
+// ser2net with two accepters on each device: RFC 2217 (telnet) and raw TCP. Stopped on destruction.
 class Ser2net {
  public:
-  explicit Ser2net(const QString &device, const QString &lineSettings = QStringLiteral("9600n81"));
+  explicit Ser2net(const QStringList &devices);
+  explicit Ser2net(const QString &device) : Ser2net(QStringList{device}) {}
   ~Ser2net();
   bool Listening() const { return listening_; }
-  QString TelnetUrl() const;
-  QString RawUrl() const;
+  QString TelnetUrl(int device = 0) const;
+  QString RawUrl(int device = 0) const;
   void Kill();  // as a device server that reboots: the connections drop at once
 
  private:
   QTemporaryDir dir_;
   QProcess process_;
-  uint16_t telnetPort_ = 0, rawPort_ = 0;
+  std::vector<uint16_t> telnetPorts_, rawPorts_;
   bool listening_ = false;
 };
 
