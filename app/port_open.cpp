@@ -101,4 +101,9 @@ void TForm1::Button1Click() {
   cycle_.SetPortOpen(true);
   ui_->Button1->setText(QStringLiteral("Close"));
   ui_->Button6->setEnabled(true);
+  if (comm1_->CommName().startsWith(QStringLiteral("tcp://")))
+    ShowMessage(QStringLiteral("%1 carries bytes only: its line settings are the device server's own, not \"Baud "
+                               "Rate\", \"Parity\", \"COM_RTS\" and \"COM_DTR\". Open it as rfc2217:// to set "
+                               "them from here.")
+                    .arg(comm1_->CommName()));
 }

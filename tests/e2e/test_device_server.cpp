@@ -1,5 +1,6 @@
 // Modules behind device servers: rq735ctl and TComm through a real ser2net (RFC 2217 and raw),
 // the exact telnet bytes against a recording server of our own, and the failures of opening.
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
 #include <QJsonDocument>
@@ -7,6 +8,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -23,6 +25,7 @@
 #include "serial/tcomm.h"
 #include "tests/support/device_server.h"
 #include "tests/support/sim_process.h"
+#include "tests/support/sim_window.h"
 
 namespace {
 
@@ -115,6 +118,33 @@ TEST(DeviceServer, Ser2netCarriesEveryDialectBothWays) {
   comm.ClosePort();
 }
 
+TEST(DeviceServer, TheWindowOpensAUrlTypedIntoSerialPort) {
+  SimWindow w({"--frozen"});
+  ui::Click(&w.form, "Button1");  // closed again: the device server takes the line
+  ASSERT_FALSE(w.form.Cycle().PortOpen());
+  SimProcess other({"--no-publish", "--quiet"});  // ser2net lets go of a device a moment after its client left
+  Ser2net server(QStringList{w.sim.Port(), other.Port()});
+  ASSERT_TRUE(server.Listening());
+  ui::TypeInto(ui::Find<QComboBox>(&w.form, "SPREALCOM"), server.TelnetUrl());
+  ui::Click(&w.form, "Button1");
+  ASSERT_TRUE(w.form.Cycle().PortOpen()) << "opened from the typed URL";
+  EXPECT_TRUE(w.Exchange("Button6").contains("QV:RQ735 SIM"));
+  EXPECT_TRUE(w.Exchange("Button23").contains("QX#BA2:30#"));
+  EXPECT_TRUE(w.Exchange("Button7").contains("FF 06 80 00 "));
+  EXPECT_EQ(ui::Text(&w.form, "Edit32"), "4660");
+  EXPECT_TRUE(w.catcher.Messages().empty());
+
+  // A raw port works too, and the window says its line settings are not the window's to set.
+  ui::Click(&w.form, "Button1");
+  ui::TypeInto(ui::Find<QComboBox>(&w.form, "SPREALCOM"), server.RawUrl(1));
+  ui::Click(&w.form, "Button1");
+  ASSERT_TRUE(w.form.Cycle().PortOpen());
+  ASSERT_EQ(w.catcher.Messages().size(), 1u);
+  EXPECT_TRUE(w.catcher.Messages().front().text.contains("carries bytes only"))
+      << w.catcher.Messages().front().text.toStdString();
+  EXPECT_TRUE(w.Exchange("Button6").contains("QV:RQ735 SIM"));
+}
+
 TEST(DeviceServer, Ser2netGoneInTheMiddleOfApplyIsToldHonestly) {
   SimProcess source({"--no-publish", "--quiet"});
   QTemporaryDir dir;
@@ -168,6 +198,22 @@ TEST(DeviceServer, ManyModulesFromAPortsFileAndWhatARawPortCannotDo) {
   EXPECT_EQ(raw.status, 1);
   EXPECT_TRUE(raw.err.contains("the line settings of a tcp:// port are the device server's own")) << raw.err.toStdString();
   EXPECT_TRUE(raw.err.contains("which a tcp:// port cannot follow")) << raw.err.toStdString();
+
+  // A raw port asked for RFC 2217 never answers the negotiation: the opening gives up after its time
+  // limit, and the thread's events go on meanwhile (a window would stay painted).
+  int ticks = 0;
+  QTimer tick;
+  QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
+  tick.start(50);
+  TComm comm;
+  comm.SetCommName(QString(server.RawUrl(0)).replace(QStringLiteral("tcp://"), QStringLiteral("rfc2217://")));
+  try {
+    comm.OpenPort();
+    ADD_FAILURE() << "a raw port took RFC 2217";
+  } catch (const ECommsError &e) {
+    EXPECT_NE(e.Advice().find("did not acknowledge the line settings within 3 s"), std::string::npos) << e.Advice();
+  }
+  EXPECT_GT(ticks, 30) << "the events were held up while connecting";
 
   // A driver without the RS485 mode (a pseudo-terminal) is told, and the run goes on without it.
   const CtlRun rs485 = Ctl({"--port", first.Port(), "--rs485", "rts-on-send:1:1", "info"});
