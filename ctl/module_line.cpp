@@ -47,9 +47,15 @@ void ModuleLine::Close() {
 }
 
 void ModuleLine::Reopen(uint32_t baud, TParity parity) {
-  Close();
   options_.baud = baud;
   options_.parity = parity;
+  // A device server's port is set on the open connection: a new one might find the server still
+  // letting go of its port after the old.
+  if (comm_ && comm_->IsOpen() && !lost_ && options_.port.startsWith(QStringLiteral("rfc2217://"))) {
+    comm_->SetLine(baud, parity);
+    return;
+  }
+  Close();
   Open();
 }
 

@@ -40,7 +40,8 @@ class ModuleLine {
   // Throws ECommsError when the port does not open.
   void Open();
   void Close();
-  // Opens again with other line settings (after the module's RS485 line was changed).
+  // Opens again with other line settings (after the module's RS485 line was changed); an rfc2217://
+  // port stays open and has its server's line set.
   void Reopen(uint32_t baud, TParity parity);
 
   // How a reply shows that it is whole: the length of the bytes through its end, 0 while more

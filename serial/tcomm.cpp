@@ -405,6 +405,12 @@ void TComm::ApplyLineSettings() {
   }
 }
 
+void TComm::SetLine(uint32_t baud, TParity parity) {
+  baudRate_ = baud;
+  parity_ = parity;
+  if (IsOpen()) ApplyLineSettings();
+}
+
 void TComm::SetRs485(const Rs485Direction &v) {
   if (rs485_ == v) return;
   rs485_ = v;

@@ -116,6 +116,9 @@ class TComm : public QObject {
   void SetByteSize(TByteSize v);
   TParity Parity() const { return parity_; }
   void SetParity(TParity v) { parity_ = v; }
+  // Baud rate and parity together, applied at once to an open port (Parity alone waits for the
+  // next opening).
+  void SetLine(uint32_t baud, TParity parity);
   TStopBits StopBits() const { return stopBits_; }
   void SetStopBits(TStopBits v);
   char XonChar() const { return xonChar_; }
