@@ -23,9 +23,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
 
@@ -53,7 +56,7 @@ void Usage(FILE *out) {
                "  --baud N          baud rate whose wire rate the throughput is set against (57600)\n"
                "  --bytes N         bytes sent each way in the throughput test (1048576)\n"
                "  --sim PATH        the simulator (the one built beside this program)\n"
-               "  --only LIST       comma-separated: startup,throughput,latency,idle,memory,ring,ctl\n"
+               "  --only LIST       comma-separated: startup,throughput,latency,idle,memory,ring,ctl,net\n"
                "Start-up is measured with the offscreen platform and, when DISPLAY is set (for\n"
                "example under xvfb-run), with the X11 platform as well.\n");
 }
@@ -115,6 +118,18 @@ std::string OnPath(const std::string &name) {
     if (access(candidate.c_str(), X_OK) == 0) return candidate;
   }
   return "";
+}
+
+// Whether something takes connections on a loopback TCP port.
+bool AcceptsOnLoopback(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  const bool ok = connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+  close(fd);
+  return ok;
 }
 
 // The simulator's own answer time for `requests` in turn, talking to its port directly: each
@@ -312,67 +327,21 @@ class Parent {
   // rq735ctl against simulators: save of one module; apply of a file in which every setting
   // differs, on a fresh simulator each time; and that apply on 4 and 8 simulators at once.
   void Ctl() {
-    auto startSims = [&](int n) {
-      std::vector<std::pair<bench::Child, std::string>> sims;
-      for (int i = 0; i < n; ++i) {
-        bench::Child c = bench::Spawn(o_.child.simPath, {"--no-publish", "--quiet"});
-        std::string line;
-        if (c.pid > 0 && bench::ReadLine(c.out, &line, 5000)) sims.emplace_back(c, line.substr(line.find(' ') + 1));
-      }
-      return sims;
-    };
-    auto stopSims = [](std::vector<std::pair<bench::Child, std::string>> &sims) {
-      for (auto &[c, port] : sims) {
-        kill(c.pid, SIGTERM);
-        int status = 0;
-        bench::CollectOutput(c, &status);
-      }
-    };
-    // Runs rq735ctl on the simulators' ports; its time in ms, or -1 when it failed.
-    auto ctl = [&](const std::vector<std::pair<bench::Child, std::string>> &sims, const std::vector<std::string> &args,
-                   std::string *out = nullptr) {
-      std::vector<std::string> all;
-      for (const auto &sim : sims) all.insert(all.end(), {"--port", sim.second});
-      all.insert(all.end(), args.begin(), args.end());
-      const auto start = std::chrono::steady_clock::now();
-      bench::Child c = bench::Spawn(RQ735_CTL_PATH, all);
-      int status = 0;
-      const std::string text = bench::CollectOutput(c, &status);
-      if (out) *out = text;
-      if (status != 0) std::fprintf(stderr, "rq735-bench: rq735ctl %s failed (status %d)\n", args[0].c_str(), status);
-      return status != 0 ? -1.0 : std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    };
-
     char dir[] = "/tmp/rq735-bench-XXXXXX";
     if (!mkdtemp(dir)) return;
-    const std::string file = std::string(dir) + "/settings.json";
-    // The file: every setting other than a fresh module's.
-    auto sims = startSims(1);
-    std::string json;
-    if (ctl(sims, {"--json", "get"}, &json) < 0) return stopSims(sims);
-    const QJsonObject held = QJsonDocument::fromJson(QByteArray::fromStdString(json)).object().value("settings").toObject();
-    QJsonObject changed;
-    for (const SettingSpec &spec : AllSettings()) {
-      const QJsonValue v = held.value(QString::fromStdString(spec.name));
-      const std::string next = AnotherValue(spec, v.isDouble() ? std::to_string(v.toInt()) : v.toString().toStdString());
-      changed[QString::fromStdString(spec.name)] =
-          spec.kind == SettingSpec::Kind::Number ? QJsonValue(std::stoi(next)) : QJsonValue(QString::fromStdString(next));
-    }
-    const QJsonObject document{{"format", "rq735ctl settings"}, {"version", 1}, {"settings", changed}};
-    if (FILE *f = std::fopen(file.c_str(), "w")) {
-      std::fputs(QJsonDocument(document).toJson().constData(), f);
-      std::fclose(f);
-    }
+    auto sims = StartSims(1);
+    const std::string file = EveryValueChangedFile(sims, dir);
+    if (file.empty()) return StopSims(sims);
 
     std::vector<double> save, apply1, apply4, apply8;
-    for (int r = 0; r < o_.runs; ++r) save.push_back(ctl(sims, {"save", std::string(dir) + "/saved.json"}));
+    for (int r = 0; r < o_.runs; ++r) save.push_back(CtlMs(Ports(sims), {"save", std::string(dir) + "/saved.json"}));
 
     // Ten reads of the ten registers, rq735ctl's and mbpoll's in turn on the same simulator.
     const std::string mbpoll = OnPath("mbpoll");
     const std::string port = sims.empty() ? std::string() : sims[0].second;
     double ctlReads = 0, mbpollReads = 0;
     for (int i = 0; i < 10 && !port.empty(); ++i) {
-      const double ours = ctl(sims, {"modbus", "read", "--slave", "1", "--count", "10", "--format", "float-abcd"});
+      const double ours = CtlMs(Ports(sims), {"modbus", "read", "--slave", "1", "--count", "10", "--format", "float-abcd"});
       ctlReads = ours < 0 || ctlReads < 0 ? -1 : ctlReads + ours;
       if (mbpoll.empty()) continue;
       const auto start = std::chrono::steady_clock::now();
@@ -389,16 +358,16 @@ class Parent {
     std::vector<double> vars, simVars;
     const HartIdentity id{SimHartInstrument::kManufacturer, SimHartInstrument::kDeviceType, SimHartInstrument::kDeviceId};
     for (int r = 0; r < o_.runs && !port.empty(); ++r) {
-      vars.push_back(ctl(sims, {"hart", "vars"}));
+      vars.push_back(CtlMs(Ports(sims), {"hart", "vars"}));
       simVars.push_back(SimAnswerMs(port, {HartShortFrame(7, hart::kPrimaryMaster, 0, hart::kReadUniqueIdentifier),
                                            HartLongFrame(7, hart::kPrimaryMaster, id, hart::kReadDynamicVariables)}));
     }
-    stopSims(sims);
+    StopSims(sims);
     for (int r = 0; r < o_.runs; ++r) {
       for (auto [n, figures] : {std::pair{1, &apply1}, std::pair{4, &apply4}, std::pair{8, &apply8}}) {
-        auto fresh = startSims(n);
-        figures->push_back(ctl(fresh, {"apply", file}));
-        stopSims(fresh);
+        auto fresh = StartSims(n);
+        figures->push_back(CtlMs(Ports(fresh), {"apply", file}));
+        StopSims(fresh);
       }
     }
     Figure("ctl_modbus_read_10_runs_ms", ctlReads, "ms");
@@ -419,7 +388,140 @@ class Parent {
     rmdir(dir);
   }
 
+  // rq735ctl through one ser2net: apply of every setting on 1 and on 16 fresh modules at once, each
+  // behind an RFC 2217 port; and one info through RFC 2217 against the same on the local port.
+  void Net() {
+    std::string ser2net = OnPath("ser2net");
+    if (ser2net.empty() && access("/usr/sbin/ser2net", X_OK) == 0) ser2net = "/usr/sbin/ser2net";
+    if (ser2net.empty()) {
+      std::fprintf(stderr, "rq735-bench: no ser2net on the PATH (scripts/install-deps.sh installs it)\n");
+      return;
+    }
+    char dir[] = "/tmp/rq735-bench-XXXXXX";
+    if (!mkdtemp(dir)) return;
+    auto first = StartSims(1);
+    const std::string file = EveryValueChangedFile(first, dir);
+    std::vector<double> apply1, apply16, infoNet, infoLocal;
+    for (int r = 0; r < o_.runs && !file.empty(); ++r) {
+      auto sims = StartSims(17);
+      std::vector<std::string> urls;
+      bench::Child server = StartSer2net(ser2net, sims, dir, &urls);
+      if (urls.size() == sims.size()) {
+        infoNet.push_back(CtlMs({urls[0]}, {"info"}));
+        infoLocal.push_back(CtlMs({sims[0].second}, {"info"}));
+        apply1.push_back(CtlMs({urls[0]}, {"apply", file}));
+        apply16.push_back(CtlMs(std::vector<std::string>(urls.begin() + 1, urls.end()), {"apply", file}));
+      }
+      kill(server.pid, SIGTERM);
+      int status = 0;
+      bench::CollectOutput(server, &status);
+      StopSims(sims);
+    }
+    StopSims(first);
+    Figure("net_apply_1_ms", bench::Median(apply1), "ms");
+    Figure("net_apply_16_ms", bench::Median(apply16), "ms");
+    Figure("net_apply_16_over_1", bench::Median(apply16) / bench::Median(apply1), "x");
+    Figure("net_info_rfc2217_ms", bench::Median(infoNet), "ms");
+    Figure("net_info_local_ms", bench::Median(infoLocal), "ms");
+    std::remove(file.c_str());
+    std::remove((std::string(dir) + "/ser2net.yaml").c_str());
+    rmdir(dir);
+  }
+
  private:
+  using Sims = std::vector<std::pair<bench::Child, std::string>>;
+
+  Sims StartSims(int n) {
+    Sims sims;
+    for (int i = 0; i < n; ++i) {
+      bench::Child c = bench::Spawn(o_.child.simPath, {"--no-publish", "--quiet"});
+      std::string line;
+      if (c.pid > 0 && bench::ReadLine(c.out, &line, 5000)) sims.emplace_back(c, line.substr(line.find(' ') + 1));
+    }
+    return sims;
+  }
+
+  static void StopSims(Sims &sims) {
+    for (auto &[c, port] : sims) {
+      kill(c.pid, SIGTERM);
+      int status = 0;
+      bench::CollectOutput(c, &status);
+    }
+    sims.clear();
+  }
+
+  static std::vector<std::string> Ports(const Sims &sims) {
+    std::vector<std::string> ports;
+    for (const auto &sim : sims) ports.push_back(sim.second);
+    return ports;
+  }
+
+  // Runs rq735ctl on the ports; its time in ms, or -1 when it failed.
+  static double CtlMs(const std::vector<std::string> &ports, const std::vector<std::string> &args, std::string *out = nullptr) {
+    std::vector<std::string> all;
+    for (const std::string &port : ports) all.insert(all.end(), {"--port", port});
+    all.insert(all.end(), args.begin(), args.end());
+    const auto start = std::chrono::steady_clock::now();
+    bench::Child c = bench::Spawn(RQ735_CTL_PATH, all);
+    int status = 0;
+    const std::string text = bench::CollectOutput(c, &status);
+    if (out) *out = text;
+    if (status != 0) std::fprintf(stderr, "rq735-bench: rq735ctl %s failed (status %d)\n", args[0].c_str(), status);
+    return status != 0 ? -1.0 : std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  }
+
+  // A settings file in `dir` in which every setting differs from what a fresh module holds; "" when
+  // the module could not be read.
+  static std::string EveryValueChangedFile(const Sims &sims, const std::string &dir) {
+    std::string json;
+    if (CtlMs(Ports(sims), {"--json", "get"}, &json) < 0) return {};
+    const QJsonObject held = QJsonDocument::fromJson(QByteArray::fromStdString(json)).object().value("settings").toObject();
+    QJsonObject changed;
+    for (const SettingSpec &spec : AllSettings()) {
+      const QJsonValue v = held.value(QString::fromStdString(spec.name));
+      const std::string next = AnotherValue(spec, v.isDouble() ? std::to_string(v.toInt()) : v.toString().toStdString());
+      changed[QString::fromStdString(spec.name)] =
+          spec.kind == SettingSpec::Kind::Number ? QJsonValue(std::stoi(next)) : QJsonValue(QString::fromStdString(next));
+    }
+    const QJsonObject document{{"format", "rq735ctl settings"}, {"version", 1}, {"settings", changed}};
+    const std::string file = dir + "/settings.json";
+    FILE *f = std::fopen(file.c_str(), "w");
+    if (!f) return {};
+    std::fputs(QJsonDocument(document).toJson().constData(), f);
+    std::fclose(f);
+    return file;
+  }
+
+  // ser2net with an RFC 2217 accepter on a loopback port for each simulator; their URLs in `urls`
+  // once every accepter takes connections.
+  static bench::Child StartSer2net(const std::string &ser2net, const Sims &sims, const std::string &dir,
+                                   std::vector<std::string> *urls) {
+    std::string yaml;
+    std::vector<int> ports;
+    for (size_t i = 0; i < sims.size(); ++i) {
+      const int port = 24000 + static_cast<int>(getpid() % 1000) * 20 + static_cast<int>(i);
+      ports.push_back(port);
+      yaml += "connection: &m" + std::to_string(i) + "\n  accepter: telnet(rfc2217),tcp,127.0.0.1," + std::to_string(port) +
+              "\n  connector: serialdev," + sims[i].second + ",9600n81,local\n";
+    }
+    const std::string config = dir + "/ser2net.yaml";
+    if (FILE *f = std::fopen(config.c_str(), "w")) {
+      std::fputs(yaml.c_str(), f);
+      std::fclose(f);
+    }
+    bench::Child server = bench::Spawn(ser2net, {"-n", "-d", "-c", config});
+    for (int tries = 0; tries < 250; ++tries) {
+      bool all = true;
+      for (int port : ports) all = all && AcceptsOnLoopback(port);
+      if (all) {
+        for (int port : ports) urls->push_back("rfc2217://127.0.0.1:" + std::to_string(port));
+        break;
+      }
+      usleep(20000);
+    }
+    return server;
+  }
+
   std::string self_;
   Options o_;
 };
@@ -465,5 +567,6 @@ int main(int argc, char **argv) {
   if (parent.Wanted("idle") || parent.Wanted("memory")) parent.IdleAndMemory(parent.Wanted("idle"), parent.Wanted("memory"));
   if (parent.Wanted("ring")) parent.Ring();
   if (parent.Wanted("ctl")) parent.Ctl();
+  if (parent.Wanted("net")) parent.Net();
   return 0;
 }
