@@ -242,6 +242,36 @@ TEST(DeviceServer, Rfc2217BytesAreExactBothWaysAndARefusalIsTold) {
   const auto subs = peer.Subnegotiations();
   EXPECT_EQ(std::vector<Bytes>(subs.begin(), subs.begin() + static_cast<long>(expected.size())), expected);
 
+  // Each later change goes out as the whole line again, in the same order: nine sub-negotiations.
+  size_t total = expected.size() + 1;  // and the modem-state mask
+  struct Change {
+    uint32_t baud;
+    TParity parity;
+    bool rts, dtr;
+    Bytes baudBytes;
+    uint8_t parityCode;
+  };
+  for (const Change &c : {Change{1200, TParity::None, false, true, {0, 0, 0x04, 0xB0}, kParityNone},
+                          Change{57600, TParity::Odd, true, true, {0, 0, 0xE1, 0x00}, kParityOdd},
+                          Change{15200, TParity::Even, false, false, {0, 0, 0x3B, 0x60}, kParityEven}}) {
+    // Each setter that changes something sends the line: count them, then read the last.
+    const size_t sent = (comm.RtsControl() != (c.rts ? TRtsControl::RtsEnable : TRtsControl::RtsDisable)) +
+                        (comm.DtrControl() != (c.dtr ? TDtrControl::DtrEnable : TDtrControl::DtrDisable)) + 1;
+    comm.SetRtsControl(c.rts ? TRtsControl::RtsEnable : TRtsControl::RtsDisable);
+    comm.SetDtrControl(c.dtr ? TDtrControl::DtrEnable : TDtrControl::DtrDisable);
+    comm.SetLine(c.baud, c.parity);
+    total += 9 * sent;
+    ASSERT_TRUE(WaitFor([&] { return peer.Subnegotiations().size() >= total; }));
+    const auto now = peer.Subnegotiations();
+    const size_t before = total - 9;
+    Bytes baud{kSetBaudRate};
+    baud.insert(baud.end(), c.baudBytes.begin(), c.baudBytes.end());
+    EXPECT_EQ(now[before], baud);
+    EXPECT_EQ(now[before + 2], (Bytes{kSetParity, c.parityCode}));
+    EXPECT_EQ(now[before + 6], (Bytes{kSetControl, static_cast<uint8_t>(c.rts ? kRtsOn : kRtsOff)}));
+    EXPECT_EQ(now[before + 7], (Bytes{kSetControl, static_cast<uint8_t>(c.dtr ? kDtrOn : kDtrOff)}));
+  }
+
   // A HART request goes out unescaped at the far end; the answer, its 0xFF pairs split between two
   // reads, comes back as the instrument sent it.
   const Bytes request = HartShortFrame(7, hart::kPrimaryMaster, 0, hart::kReadUniqueIdentifier);
