@@ -3,9 +3,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
-#include <QUrl>
 
 #include "pty/sim_ports.h"
+#include "serial/port_address.h"
 #include "serial/tcomm.h"
 
 std::vector<FoundPort> FoundAdapters(const QString &devRoot) {
@@ -42,11 +42,11 @@ QStringList PortNames(const std::vector<FoundPort> &ports) {
 }
 
 QString PortIdentity(const QString &port) {
-  if (port.contains(QStringLiteral("://"))) {
-    const QUrl url(port);  // lower-cases the scheme and the host
-    if (url.isValid()) return url.adjusted(QUrl::StripTrailingSlash | QUrl::NormalizePathSegments).toString();
-    return port;
-  }
+  std::string malformed;
+  const auto address = ParsePortAddress(port.toStdString(), &malformed);
+  if (!address) return port;
+  // rfc2217:// and tcp:// to one HOST:PORT reach one accepter of the server.
+  if (address->kind != PortAddress::Kind::Device) return QString::fromStdString(HostAndPort(*address)).toLower();
   const QString path = QString::fromStdString(CommDevicePath(port.toStdString()));
   const QString canonical = QFileInfo(path).canonicalFilePath();
   return canonical.isEmpty() ? QDir::cleanPath(path) : canonical;

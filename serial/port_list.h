@@ -25,6 +25,6 @@ QStringList PortNames(const std::vector<FoundPort> &ports);
 
 // What a port name reaches. For a device, its canonical path: "COM1" and /dev/ttyS0 are one, and
 // so are a /dev/serial/by-id link and the /dev/ttyUSB0 it points at (a device that does not exist
-// is its cleaned path). For a URL port (rfc2217://HOST:PORT, tcp://HOST:PORT), its normalised
-// text: the scheme and host in lower case, no trailing slash.
+// is its cleaned path). For a URL port (rfc2217://HOST:PORT, tcp://HOST:PORT), its HOST:PORT in
+// lower case, whichever the scheme: both reach the one accepter of the server.
 QString PortIdentity(const QString &port);

@@ -193,6 +193,12 @@ TEST(DeviceServer, ManyModulesFromAPortsFileAndWhatARawPortCannotDo) {
   EXPECT_EQ(both.status, 0) << both.err.toStdString();
   EXPECT_EQ(both.out.count(": ok QV:RQ735 SIM"), 2) << both.out.toStdString();
 
+  // One accepter named by both schemes is one port: two runs would fight on its line.
+  const CtlRun twice = Ctl({"--port", server.TelnetUrl(0), "--port",
+                            QString(server.TelnetUrl(0)).replace(QStringLiteral("rfc2217://"), QStringLiteral("tcp://")), "info"});
+  EXPECT_EQ(twice.status, 2);
+  EXPECT_TRUE(twice.err.contains("are one port")) << twice.err.toStdString();
+
   // A raw port keeps the server's line: the tool says so, and cannot follow a new module line.
   const CtlRun raw = Ctl({"--port", server.RawUrl(1), "--baud", "9600", "set", "rs485_baud=19200"});
   EXPECT_EQ(raw.status, 1);
