@@ -239,7 +239,7 @@ ssize_t TComm::Workers::ReadInto(uint8_t *into, size_t room, size_t *data) {
   std::vector<uint8_t> decoded;
   std::vector<telnet::Command> commands;
   decoder.Feed(rawBuffer.data(), static_cast<size_t>(got), &decoded, &commands);
-  std::memcpy(into, decoded.data(), decoded.size());
+  if (!decoded.empty()) std::memcpy(into, decoded.data(), decoded.size());
   *data = decoded.size();
   if (!commands.empty()) TakeTelnet(commands);
   return got;
