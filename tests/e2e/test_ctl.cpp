@@ -22,28 +22,12 @@
 #include "protocol/hart.h"
 #include "protocol/modbus_codes.h"
 #include "sim/module.h"
+#include "tests/support/ctl_run.h"
 #include "tests/support/pty_peer.h"
 #include "tests/support/runtime_directory.h"
 #include "tests/support/sim_process.h"
 
 namespace {
-
-struct CtlRun {
-  int status = -1;
-  QString out, err;
-  QJsonObject Json() const { return QJsonDocument::fromJson(out.toUtf8()).object(); }
-};
-
-CtlRun Ctl(const QStringList &arguments) {
-  QProcess p;
-  p.start(QStringLiteral(RQ735_CTL_PATH), arguments);
-  CtlRun r;
-  if (!p.waitForFinished(30000)) return r;
-  r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-  r.out = QString::fromUtf8(p.readAllStandardOutput());
-  r.err = QString::fromUtf8(p.readAllStandardError());
-  return r;
-}
 
 QJsonObject SettingsOf(const QString &port, const QString &baud = QStringLiteral("9600")) {
   const CtlRun r = Ctl({"--port", port, "--baud", baud, "--json", "get"});

@@ -23,6 +23,7 @@
 #include "protocol/hart.h"
 #include "protocol/telnet.h"
 #include "serial/tcomm.h"
+#include "tests/support/ctl_run.h"
 #include "tests/support/device_server.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/sim_window.h"
@@ -30,22 +31,6 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-struct CtlRun {
-  int status = -1;
-  QString out, err;
-};
-
-CtlRun Ctl(const QStringList &arguments) {
-  QProcess p;
-  p.start(QStringLiteral(RQ735_CTL_PATH), arguments);
-  CtlRun r;
-  if (!p.waitForFinished(30000)) return r;
-  r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-  r.out = QString::fromUtf8(p.readAllStandardOutput());
-  r.err = QString::fromUtf8(p.readAllStandardError());
-  return r;
-}
 
 bool WaitFor(const std::function<bool()> &done, std::chrono::milliseconds limit = std::chrono::milliseconds(3000)) {
   const auto end = std::chrono::steady_clock::now() + limit;
