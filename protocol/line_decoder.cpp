@@ -7,11 +7,15 @@
 #include "protocol/crc16.h"
 #include "protocol/hart.h"
 #include "protocol/hart_codes.h"
+#include "protocol/hart_reply.h"
 #include "protocol/modbus_codes.h"
 #include "protocol/modbus_rtu.h"
+#include "protocol/module_layouts.h"
 #include "protocol/number_format.h"
 
 namespace {
+
+namespace L = module_layout;
 
 std::string Hex(uint8_t b) {
   char s[3];
@@ -38,9 +42,10 @@ const char *kParities[] = {"none", "odd", "even"};
 const char *kModes[] = {"transparent", "MODBUS single instrument", "MODBUS multiple"};
 
 template <size_t N>
-std::string Named(const char *(&names)[N], char digit) {
-  const int i = digit - '0';
-  return i >= 0 && static_cast<size_t>(i) < N ? names[i] : std::string("'") + digit + "'";
+std::string Named(const char *(&names)[N], std::string_view digit) {
+  const char c = digit.empty() ? '?' : digit[0];
+  const int i = c - '0';
+  return i >= 0 && static_cast<size_t>(i) < N ? names[i] : std::string("'") + c + "'";
 }
 
 std::string Number(std::string_view digits) {
@@ -49,64 +54,94 @@ std::string Number(std::string_view digits) {
   return std::string(digits.substr(i));
 }
 
-// What a request of the module's language asks for, from the text after its prefix.
+std::string_view Unterminated(std::string_view frame) {
+  return !frame.empty() && frame.back() == L::kFrameEnd ? frame.substr(0, frame.size() - 1) : frame;
+}
+
+// A frame's values, where its layout puts them.
+class Values {
+ public:
+  Values(std::string_view text, const L::Layout &layout) : text_(text), layout_(layout) {}
+  std::string operator[](size_t value) const { return std::string(L::ValueText(text_, 0, layout_.Value(value))); }
+  // What follows the key.
+  std::string Arguments() const { return std::string(text_.substr(layout_.KeyLength())); }
+
+ private:
+  std::string_view text_;
+  const L::Layout &layout_;
+};
+
+std::string QueryRequest(std::string_view name) {
+  if (L::Matches(name, L::kCommunicationQuery)) return "communication query";
+  if (L::Matches(name, L::kSystemParameterQuery)) return "system parameter query";
+  if (L::Matches(name, L::kAdChannelQuery)) return "AD channel query";
+  if (L::Matches(name, L::kMeterQuery)) return "MODBUS parameter query of meter " + Values(name, L::kMeterQuery)[0];
+  return "query";
+}
+
+std::string SettingRequest(std::string_view s) {
+  if (L::Matches(s, L::kCustomCommand)) {
+    const Values v(s, L::kCustomCommand);
+    return "set meter " + v[0] + " custom command " + v[1] + ": " + (v[2] == "1" ? "on" : "off") + ", " + Number(v[3]) +
+           " bytes";
+  }
+  s = Unterminated(s);
+  if (L::Matches(s, L::kParameterReset)) return "parameter initialization";
+  if (L::Matches(s, L::kSlaveAddress)) return "set MODBUS slave address to " + Number(Values(s, L::kSlaveAddress)[0]);
+  if (L::Matches(s, L::kWorkingMode)) return "set working mode to " + Named(kModes, Values(s, L::kWorkingMode)[0]);
+  if (L::Matches(s, L::kReturnTime)) return "set RS485 return time to " + Named(kReturnTimes, Values(s, L::kReturnTime)[0]);
+  if (L::Matches(s, L::kHartInterval)) return "set HART interval to " + Number(Values(s, L::kHartInterval)[0]) + "0 ms";
+  if (L::Matches(s, L::kLineSetting)) {
+    const Values v(s, L::kLineSetting);
+    return "set RS485 line to " + Named(kBauds, v[0]) + " baud, parity " + Named(kParities, v[1]);
+  }
+  if (L::Matches(s, L::kMeterProfile)) {
+    const Values v(s, L::kMeterProfile);
+    return "set meter " + v[0] + " profile: " + (v[1] == "1" ? "enabled" : "disabled") + ", " +
+           (v[2] == "1" ? "master" : "secondary master") + ", type " + Number(v[3]) + ", " + v[4] +
+           " preambles, buffer clear time " + Number(v[5]) + " s";
+  }
+  if (L::Matches(s, L::kDataFormat)) {
+    const Values v(s, L::kDataFormat);
+    return "set meter " + v[0] + " data formats " + v[1] + v[2] + v[3] + v[4] + v[5];
+  }
+  if (L::Matches(s, L::kCoefficient)) {
+    const Values v(s, L::kCoefficient);
+    return "set variable 1 coefficient: mode " + v[0] + ", factor " + v[1];
+  }
+  if (L::Matches(s, L::kParsingFormat)) return "set meter " + Values(s, L::kParsingFormat)[0] + " custom parsing format";
+  return "setting";
+}
+
+std::string FactoryRequest(std::string_view s) {
+  s = Unterminated(s);
+  if (L::Matches(s, L::kTotalizer)) return "set totalizer (URV, LRV, starting point) to " + Values(s, L::kTotalizer).Arguments();
+  if (L::Matches(s, L::kCutoff)) return "set low-flow cut-off to " + Values(s, L::kCutoff).Arguments();
+  if (L::Matches(s, L::kIntegerLsd)) return "set integer LSD to " + Values(s, L::kIntegerLsd).Arguments();
+  if (L::Matches(s, L::kDecimalLsd)) return "set decimal LSD to " + Values(s, L::kDecimalLsd).Arguments();
+  if (L::Matches(s, L::kCoefficientFactor)) return "set coefficient to " + Values(s, L::kCoefficientFactor).Arguments() + "/10000";
+  if (L::Matches(s, L::kBoardData)) return "set board serial number and inspector to " + Values(s, L::kBoardData).Arguments();
+  return "factory command";
+}
+
+// What a request of the module's language asks for.
 std::string ModuleRequest(std::string_view frame) {
-  if (StartsWith(frame, "QQQ#")) {
-    const std::string_view name = frame.substr(4);
-    if (name == "QV#") return "communication query";
-    if (name == "QX#") return "system parameter query";
-    if (name == "QVAL#") return "AD channel query";
-    if (name.size() == 4 && StartsWith(name, "QQ") && name[3] == '#') return std::string("MODBUS parameter query of meter ") + name[2];
-    return "query";
-  }
-  if (StartsWith(frame, "QQS#")) {
-    const std::string_view s = frame.substr(4);
-    auto arg = [&](std::string_view key) { return s.substr(key.size(), s.size() - key.size() - (s.back() == '#')); };
-    if (s == "RESET#") return "parameter initialization";
-    if (StartsWith(s, "ADR:") && s.size() == 8) return "set MODBUS slave address to " + Number(arg("ADR:"));
-    if (StartsWith(s, "MD:") && s.size() == 5) return "set working mode to " + Named(kModes, s[3]);
-    if (StartsWith(s, "XY:") && s.size() == 5) return "set RS485 return time to " + Named(kReturnTimes, s[3]);
-    if (StartsWith(s, "JTM:") && s.size() == 8) return "set HART interval to " + Number(arg("JTM:")) + "0 ms";
-    if (StartsWith(s, "BA2:") && s.size() == 7)
-      return "set RS485 line to " + Named(kBauds, s[4]) + " baud, parity " + Named(kParities, s[5]);
-    if (StartsWith(s, "HART") && s.size() == 19)
-      return std::string("set meter ") + s[4] + " profile: " + (s[6] == '1' ? "enabled" : "disabled") + ", " +
-             (s[8] == '1' ? "master" : "secondary master") + ", type " + Number(s.substr(10, 2)) + ", " + s[13] +
-             " preambles, buffer clear time " + Number(s.substr(15, 3)) + " s";
-    if (StartsWith(s, "DFOT") && s.size() == 12) return std::string("set meter ") + s[4] + " data formats " + std::string(s.substr(6, 5));
-    if (StartsWith(s, "FMW:") && s.size() >= 8 && s[5] == ',') return "set variable 1 coefficient: mode " + std::string(1, s[4]) + ", factor " + std::string(arg("FMW:").substr(2));
-    if (StartsWith(s, "CAMD") && s.size() >= 12)
-      return std::string("set meter ") + s[4] + " custom command " + s[5] + ": " + (s[7] == '1' ? "on" : "off") + ", " +
-             Number(s.substr(9, 2)) + " bytes";
-    if (StartsWith(s, "MDBS")) return std::string("set meter ") + (s.size() > 4 ? s[4] : '?') + " custom parsing format";
-    return "setting";
-  }
-  if (StartsWith(frame, "KORVEN#")) {
-    const std::string_view s = frame.substr(7);
-    const size_t colon = s.find(':');
-    const std::string name(s.substr(0, colon));
-    const std::string args = colon == std::string_view::npos ? "" : std::string(s.substr(colon + 1, s.size() - colon - 1 - (s.back() == '#')));
-    if (name == "AIN1") return "set totalizer (URV, LRV, starting point) to " + args;
-    if (name == "ZOM") return "set low-flow cut-off to " + args;
-    if (name == "LPN") return "set integer LSD to " + args;
-    if (name == "LPF") return "set decimal LSD to " + args;
-    if (name == "ADX") return "set coefficient to " + args + "/10000";
-    if (name == "PCBSN") return "set board serial number and inspector to " + args;
-    return "factory command";
-  }
+  if (StartsWith(frame, L::kQueryPrefix)) return QueryRequest(Unterminated(frame.substr(L::kQueryPrefix.size())));
+  if (StartsWith(frame, L::kSettingPrefix)) return SettingRequest(frame.substr(L::kSettingPrefix.size()));
+  if (StartsWith(frame, L::kFactoryPrefix)) return FactoryRequest(frame.substr(L::kFactoryPrefix.size()));
   return "text";
 }
 
 // A reply of the module's language: its marker named, its keyed values listed.
 std::string ModuleReply(std::string_view text) {
   std::string what = "answer";
-  if (StartsWith(text, "QV:")) what = "communication reply";
-  else if (StartsWith(text, "QX")) what = "system parameters";
-  else if (StartsWith(text, "QQ")) what = "MODBUS parameters";
+  if (StartsWith(text, L::kCommunicationReplyMarker)) what = "communication reply";
+  else if (StartsWith(text, L::kSystemReplyMarker)) what = "system parameters";
+  else if (StartsWith(text, L::kMeterReplyMarker)) what = "MODBUS parameters";
   std::string values;
   size_t at = 0;
   while (at < text.size()) {
-    size_t end = text.find('#', at);
+    size_t end = text.find(L::kFrameEnd, at);
     if (end == std::string_view::npos) end = text.size();
     const std::string_view field = text.substr(at, end - at);
     const size_t colon = field.find(':');
@@ -120,19 +155,26 @@ std::string ModuleReply(std::string_view text) {
   return what + values;
 }
 
-// The length of a module frame that starts at `at`, or 0.
+// Where the custom command setting holds its byte count and its payload.
+constexpr size_t kCustomCountAt = L::kSettingPrefix.size() + L::kCustomCommand.FirstOf(L::Kind::Count).at;
+constexpr size_t kCustomPayloadAt = L::kSettingPrefix.size() + L::kCustomCommand.FirstOf(L::Kind::Payload).at;
+
+// The length of a module frame at `b`, or 0.
 size_t ModuleFrameLength(const uint8_t *b, size_t n, LineDirection direction) {
   const std::string_view text(reinterpret_cast<const char *>(b), n);
   if (direction == LineDirection::Sent) {
-    if (StartsWith(text, "QQS#CAMD") && n >= 16) {
-      // A binary payload follows "<nn,": no closing "#".
-      const int count = (b[13] - '0') * 10 + (b[14] - '0');
-      if (count >= 0 && count <= 99 && 16 + static_cast<size_t>(count) <= n) return 16 + static_cast<size_t>(count);
-      return 0;
-    }
-    for (std::string_view prefix : {"QQQ#", "QQS#", "KORVEN#"}) {
+    for (L::Form form : {L::Form::Query, L::Form::Setting, L::Form::Factory}) {
+      const std::string_view prefix = L::Prefix(form);
       if (!StartsWith(text, prefix)) continue;
-      const size_t end = text.find('#', prefix.size());
+      if (form == L::Form::Setting && StartsWith(text.substr(prefix.size()), L::kCustomCommand.begin()->text) &&
+          n >= kCustomPayloadAt) {
+        // The custom command carries binary payload after its byte count: no closing "#".
+        const uint8_t high = b[kCustomCountAt], low = b[kCustomCountAt + 1];
+        if (high < '0' || high > '9' || low < '0' || low > '9') return 0;
+        const size_t length = kCustomPayloadAt + static_cast<size_t>((high - '0') * 10 + (low - '0'));
+        return length <= n ? length : 0;
+      }
+      const size_t end = text.find(L::kFrameEnd, prefix.size());
       return end == std::string_view::npos ? 0 : end + 1;
     }
     return 0;
@@ -140,15 +182,15 @@ size_t ModuleFrameLength(const uint8_t *b, size_t n, LineDirection direction) {
   // An answer: the printable run that ends with its last "#".
   size_t end = 0;
   while (end < n && Printable(b[end])) ++end;
-  const size_t hash = text.substr(0, end).rfind('#');
+  const size_t hash = text.substr(0, end).rfind(L::kFrameEnd);
   return end >= 2 && hash != std::string_view::npos ? hash + 1 : 0;
 }
 
 // ------------------------------------------------------------------------------------------------
 // HART
 
-// The length of a HART frame starting at `at` (preambles first), or 0 when none is there whole:
-// a master's request going out, an answer or a burst coming in.
+// The length of a HART frame at `b` (preambles first), or 0 when none is there whole: a master's
+// request going out, an answer or a burst coming in.
 size_t HartFrameLength(const uint8_t *b, size_t n, LineDirection direction, size_t *preambles) {
   size_t p = 0;
   while (p < n && b[p] == hart::kPreamble) ++p;
@@ -202,19 +244,21 @@ DecodedFrame HartFrame(const uint8_t *b, size_t length, size_t preambles) {
   const char *name = hart::CommandName(command);
   t += ", command " + std::to_string(command) + (*name ? std::string(" (") + name + ")" : std::string());
   t += ", " + std::to_string(count) + " data bytes";
+  namespace A = hart_answer;
   size_t dataAt = 0;
-  if (type != hart::kRequestFrame && count >= 2) {
+  if (type != hart::kRequestFrame && count >= A::kStatusBytes) {
     t += ", response code " + std::to_string(data[0]) + ", " + DeviceStatus(data[1]);
-    dataAt = 2;
+    dataAt = A::kStatusBytes;
   }
-  const bool success = type == hart::kReplyFrame && count >= 2 && data[0] == hart::kSuccess;
-  if (success && command == hart::kReadUniqueIdentifier && count >= 14)
-    t += ", manufacturer " + std::to_string(data[dataAt + 1]) + " type " + std::to_string(data[dataAt + 2]) + " id " +
-         std::to_string(uint32_t{data[dataAt + 9]} << 16 | uint32_t{data[dataAt + 10]} << 8 | data[dataAt + 11]);
-  else if (success && command == hart::kReadDynamicVariables && count >= 11) {
-    t += ", current " + Float(data + 2) + " mA";
-    for (size_t v = 0; dataAt + 4 + 5 * v + 5 <= count; ++v) {
-      const uint8_t *var = data + 6 + 5 * v;
+  const bool success = type == hart::kReplyFrame && count >= A::kStatusBytes && data[0] == hart::kSuccess;
+  if (success && command == hart::kReadUniqueIdentifier && count >= A::kIdentityLength)
+    t += ", manufacturer " + std::to_string(data[A::kManufacturer]) + " type " + std::to_string(data[A::kDeviceType]) +
+         " id " +
+         std::to_string(uint32_t{data[A::kDeviceId]} << 16 | uint32_t{data[A::kDeviceId + 1]} << 8 | data[A::kDeviceId + 2]);
+  else if (success && command == hart::kReadDynamicVariables && count >= A::kFirstVariable + A::kVariableStride) {
+    t += ", current " + Float(data + A::kLoopCurrent) + " mA";
+    for (size_t v = 0; A::kFirstVariable + A::kVariableStride * (v + 1) <= count; ++v) {
+      const uint8_t *var = data + A::kFirstVariable + A::kVariableStride * v;
       t += ", variable " + std::to_string(v + 1) + " " + Float(var + 1) + " " + UnitName(UnitPosition(var[0]));
     }
   } else if (count > dataAt) {
@@ -327,7 +371,9 @@ std::vector<DecodedFrame> DecodeLine(const uint8_t *bytes, size_t count, LineDir
       f.dialect = Dialect::Module;
       f.length = length;
       f.text = direction == LineDirection::Sent ? text + ": " + ModuleRequest(text) : ModuleReply(text);
-      if (StartsWith(text, "QQS#CAMD")) f.text = "QQS#CAMD...: " + ModuleRequest(text);
+      // The custom command's payload is binary: the frame is shown up to its key.
+      const std::string key = std::string(L::kSettingPrefix) + std::string(L::kCustomCommand.begin()->text);
+      if (StartsWith(text, key)) f.text = key + "...: " + ModuleRequest(text);
     } else if (const size_t length = ModbusFrameLength(b, n, direction); length && b[0] != hart::kPreamble) {
       f = ModbusFrame(b, length, direction);
     } else if (const size_t length = HartFrameLength(b, n, direction, &preambles)) {
