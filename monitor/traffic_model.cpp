@@ -14,7 +14,7 @@ namespace {
 const uint8_t *Bytes(const LineRecord &record) { return reinterpret_cast<const uint8_t *>(record.bytes.constData()); }
 size_t Count(const LineRecord &record) { return static_cast<size_t>(record.bytes.size()); }
 
-// The hexadecimal pairs (`second` false) or the text form (true) of a record's bytes.
+// The hexadecimal pairs (`text` false) or the text form (true) of a record's bytes.
 QString HexOrText(const LineRecord &record, bool text) {
   const std::string both = BytesAndText(Bytes(record), Count(record));
   const size_t split = both.find("  ");
