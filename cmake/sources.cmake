@@ -19,6 +19,7 @@ set(RQ735_PROTOCOL_SOURCES
   protocol/modbus_reply.cpp protocol/modbus_reply.h
   protocol/modbus_rtu.cpp protocol/modbus_rtu.h
   protocol/module_frames.cpp protocol/module_frames.h
+  protocol/module_layouts.cpp protocol/module_layouts.h
   protocol/number_format.cpp protocol/number_format.h
   protocol/system_reply.cpp protocol/system_reply.h
   protocol/telnet.cpp protocol/telnet.h)

@@ -8,11 +8,14 @@
 #include <string_view>
 
 #include "fuzz/fuzz_util.h"
+#include "protocol/config_frame.h"
 #include "protocol/int_text.h"
 #include "protocol/modbus_reply.h"
+#include "protocol/module_layouts.h"
 
 namespace {
 
+namespace L = module_layout;
 using F = ModbusReplyField;
 
 class Recorder : public ModbusReplySink {
@@ -33,7 +36,7 @@ class Recorder : public ModbusReplySink {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  const std::string_view reply(reinterpret_cast<const char *>(data), std::min<size_t>(size, 255));
+  const std::string_view reply(reinterpret_cast<const char *>(data), std::min<size_t>(size, kReplyTextMax));
   Recorder r;
   try {
     ApplyModbusParameterReply(reply, r);
@@ -45,12 +48,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const int high = field == F::MeterType ? 99 : 9;
     if (position < low || position > high) fuzz::Fail("position " + std::to_string(position) + " out of its digits");
   }
-  const std::pair<F, size_t> fixed[] = {{F::CoefficientFactor, 5}, {F::ClearTime, 3}, {F::StartAddress1, 2},
-                                        {F::StartAddress3, 2},     {F::StartAddress5, 2}, {F::StartAddress7, 2}};
+  const size_t start = L::kParsingFormatGroup.Value(3).width;
+  const std::pair<F, size_t> fixed[] = {{F::CoefficientFactor, L::kCoefficient.Value(1).width},
+                                        {F::ClearTime, L::kMeterProfile.Value(5).width},
+                                        {F::StartAddress1, start}, {F::StartAddress3, start},
+                                        {F::StartAddress5, start}, {F::StartAddress7, start}};
   for (const auto &[field, length] : fixed)
     if (r.texts.count(field) && r.texts[field].size() != length) fuzz::Fail("a fixed-width text of another width");
   // The custom command bytes come from one group of at most 99 pairs.
   for (F field : {F::Command1Bytes, F::Command2Bytes})
-    if (r.texts.count(field) && r.texts[field].size() > 3 * 99 - 1) fuzz::Fail("custom command text too long");
+    if (r.texts.count(field) && r.texts[field].size() > L::HexPairsLength(99)) fuzz::Fail("custom command text too long");
   return 0;
 }

@@ -31,10 +31,6 @@ std::string PaddedDecimal(int64_t value, int width) {
   return negative ? "-" + digits : digits;
 }
 
-std::string PaddedDecimalUnsigned(int32_t value, int width) {
-  return PaddedDecimal(static_cast<int64_t>(static_cast<uint32_t>(value)), width);
-}
-
 std::optional<size_t> FindReplyKey(std::string_view reply, std::string_view pattern, char wildcard) {
   if (pattern.empty() || pattern.size() > reply.size()) return std::nullopt;
   for (size_t k = 0; k + pattern.size() <= reply.size(); ++k) {

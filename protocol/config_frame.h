@@ -28,9 +28,6 @@ std::optional<std::array<uint8_t, 3>> ThreeDigitDecimal(int32_t value);
 // value: 123 at width 8 gives "00000123", -5 at width 3 gives "-005".
 std::string PaddedDecimal(int64_t value, int width);
 
-// The same for a value taken as unsigned 32-bit: -1 gives "4294967295".
-std::string PaddedDecimalUnsigned(int32_t value, int width);
-
 // The parsers of the module's and the instrument's replies look at no more than the first 255
 // characters of a delivery (what the window keeps as its reply text).
 constexpr int kReplyTextMax = 255;

@@ -6,11 +6,18 @@
 
 namespace {
 
-// Distances from the last preamble byte.
-constexpr int kIdentityLastByte = 18;
-constexpr int kByteCount = 8;
-constexpr int kFirstVariable = 15;  // unit code, then four value bytes
-constexpr int kVariableStride = 5;
+namespace A = hart_answer;
+
+// Distances from the last preamble byte: the delimiter, the address, the command and the byte
+// count come before the data.
+constexpr int DataAt(size_t addressLength) { return static_cast<int>(4 + addressLength); }
+constexpr int kIdentityData = DataAt(hart::kShortAddressLength);
+constexpr int kIdentityLastByte = kIdentityData + static_cast<int>(A::kIdentityLength) - 1;
+constexpr int kByteCount = DataAt(hart::kLongAddressLength) - 1;
+constexpr int kFirstVariable = DataAt(hart::kLongAddressLength) + static_cast<int>(A::kFirstVariable);
+constexpr int kVariableStride = static_cast<int>(A::kVariableStride);
+// The data bytes up to the end of variable 1.
+constexpr int kThroughFirstVariable = static_cast<int>(A::kFirstVariable + A::kVariableStride);
 
 }  // namespace
 
@@ -27,8 +34,9 @@ std::optional<IdentityReply> ReadIdentityReply(const uint8_t *reply, int searchL
   if (!i || *i + kIdentityLastByte >= held) return std::nullopt;
   const uint8_t *r = reply + *i;
   IdentityReply out;
-  out.identity = {r[8], r[9], {r[16], r[17], r[18]}};
-  out.preambleNeed = r[10];
+  const uint8_t *d = r + kIdentityData;
+  out.identity = {d[A::kManufacturer], d[A::kDeviceType], {d[A::kDeviceId], d[A::kDeviceId + 1], d[A::kDeviceId + 2]}};
+  out.preambleNeed = d[A::kPreambleNeed];
   return out;
 }
 
@@ -38,7 +46,8 @@ std::optional<std::vector<DynamicVariable>> ReadDynamicVariables(const uint8_t *
   const int byteCount = reply[*i + kByteCount];
   // Variable 1 always; variable k + 2 for each k with 5k < byteCount - 11.
   int taken = 1;
-  for (int k = 0; k < 3 && byteCount > 11 && kVariableStride * k < byteCount - 11; ++k) taken = k + 2;
+  for (int k = 0; k < 3 && byteCount > kThroughFirstVariable && kVariableStride * k < byteCount - kThroughFirstVariable; ++k)
+    taken = k + 2;
 
   std::vector<DynamicVariable> variables;
   for (int v = 0; v < taken; ++v) {

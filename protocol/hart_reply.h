@@ -13,6 +13,22 @@
 
 #include "protocol/hart.h"
 
+// Where the answers to commands 0 and 3 hold their fields, counted from the first data byte (the
+// response code); the parsers below and the line decoder read them alike.
+namespace hart_answer {
+constexpr size_t kStatusBytes = 2;  // response code, device status
+// Command 0: the identity.
+constexpr size_t kManufacturer = 3;
+constexpr size_t kDeviceType = 4;
+constexpr size_t kPreambleNeed = 5;
+constexpr size_t kDeviceId = 11;  // three bytes, most significant first
+constexpr size_t kIdentityLength = kDeviceId + 3;
+// Command 3: the loop current, then the variables, each a unit code and four value bytes.
+constexpr size_t kLoopCurrent = 2;
+constexpr size_t kFirstVariable = 6;
+constexpr size_t kVariableStride = 5;
+}  // namespace hart_answer
+
 // The first i, 0 <= i <= searchLength - 5, with reply bytes i and i + 1 equal to the preamble and
 // `delimiter`; nothing when there is none.
 std::optional<int> FindHartReply(const uint8_t *reply, int searchLength, int held, uint8_t delimiter);

@@ -1,10 +1,22 @@
 #include "protocol/hex.h"
 
+#include <array>
+#include <cstring>
+
 namespace {
 
 constexpr char kDigits[] = "0123456789ABCDEF";
 
-bool Printable(uint8_t b) { return b >= 0x20 && b < 0x7F; }
+// Each byte's two digits and a blank, four characters a cell, so that a cell is copied in one store.
+struct HexCell {
+  char text[4];
+};
+constexpr std::array<HexCell, 256> MakeHexCells() {
+  std::array<HexCell, 256> cells{};
+  for (size_t b = 0; b < cells.size(); ++b) cells[b] = {{kDigits[b >> 4], kDigits[b & 0x0F], ' ', '\0'}};
+  return cells;
+}
+constexpr std::array<HexCell, 256> kHexCells = MakeHexCells();
 
 bool Blank(char c) { return c == ' ' || c == '\t'; }
 
@@ -21,27 +33,38 @@ std::string ByteToHex(int32_t value) {
   return {kDigits[value / 16], kDigits[value % 16]};
 }
 
+void AppendHex(std::string &out, uint8_t byte) { out.append(kHexCells[byte].text, 2); }
+
+void AppendHexRun(std::string &out, const uint8_t *bytes, size_t count) {
+  if (count == 0) return;
+  const size_t at = out.size();
+  out.resize(at + 3 * count + 1);  // room for the last cell's fourth character
+  char *p = &out[at];
+  for (const uint8_t *b = bytes, *end = bytes + count; b != end; ++b, p += 3) std::memcpy(p, kHexCells[*b].text, 4);
+  out.resize(at + 3 * count - 1);  // without the last blank
+}
+
+void AppendTextRun(std::string &out, const uint8_t *bytes, size_t count) {
+  for (size_t i = 0; i < count; ++i) out += IsPrintable(bytes[i]) ? static_cast<char>(bytes[i]) : '.';
+}
+
 std::string BytesToHexPairs(const uint8_t *bytes, size_t count) {
   std::string out;
-  out.reserve(count * 3);
-  for (size_t i = 0; i < count; ++i) {
-    out += kDigits[bytes[i] >> 4];
-    out += kDigits[bytes[i] & 0x0F];
-    out += ' ';
-  }
+  AppendHexRun(out, bytes, count);
+  if (count > 0) out += ' ';
   return out;
 }
 
 std::string HexRun(const uint8_t *bytes, size_t count) {
-  std::string out = BytesToHexPairs(bytes, count);
-  if (!out.empty()) out.pop_back();
+  std::string out;
+  AppendHexRun(out, bytes, count);
   return out;
 }
 
 std::string TextRun(const uint8_t *bytes, size_t count) {
-  std::string out(count, '.');
-  for (size_t i = 0; i < count; ++i)
-    if (Printable(bytes[i])) out[i] = static_cast<char>(bytes[i]);
+  std::string out;
+  out.reserve(count);
+  AppendTextRun(out, bytes, count);
   return out;
 }
 

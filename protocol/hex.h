@@ -20,8 +20,17 @@ std::string BytesToHexPairs(const uint8_t *bytes, size_t count);
 // The bytes as pairs with one blank between them: {01, 02, FF} gives "01 02 FF".
 std::string HexRun(const uint8_t *bytes, size_t count);
 
+// A printable ASCII byte (0x20 to 0x7E).
+constexpr bool IsPrintable(uint8_t b) { return static_cast<uint8_t>(b - 0x20) < 0x7F - 0x20; }
+
 // The bytes as text: each printable ASCII byte as itself, any other as ".".
 std::string TextRun(const uint8_t *bytes, size_t count);
+
+// The same, appended to `out`: for the decoders, which build one text per frame and run millions
+// of times under the fuzzers. AppendHex appends one byte's two digits.
+void AppendHex(std::string &out, uint8_t byte);
+void AppendHexRun(std::string &out, const uint8_t *bytes, size_t count);
+void AppendTextRun(std::string &out, const uint8_t *bytes, size_t count);
 
 // The window's rule for bytes typed as pairs separated by single blanks ("76 89 FD AD"): the count
 // is the number of pairs that fit the text (a final lone character is ignored), capped at

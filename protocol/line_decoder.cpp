@@ -1,28 +1,55 @@
 #include "protocol/line_decoder.h"
 
-#include <cstdio>
-#include <optional>
+#include <array>
+#include <charconv>
+#include <cstring>
 #include <string_view>
 
 #include "protocol/crc16.h"
 #include "protocol/hart.h"
 #include "protocol/hart_codes.h"
+#include "protocol/hart_reply.h"
 #include "protocol/hex.h"
 #include "protocol/modbus_codes.h"
 #include "protocol/modbus_rtu.h"
+#include "protocol/module_layouts.h"
 #include "protocol/number_format.h"
 
 namespace {
 
-std::string Hex(uint8_t b) {
-  char s[3];
-  std::snprintf(s, sizeof s, "%02X", b);
-  return s;
+namespace L = module_layout;
+
+// The decoded texts are built by appending into one string each: the monitor decodes every
+// delivery, and the fuzz targets decode millions.
+
+void AppendNumber(std::string &out, uint64_t value) {
+  char digits[20];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out.append(digits, end);
 }
 
-bool Printable(uint8_t b) { return b >= 0x20 && b < 0x7F; }
+// A number in decimal, a byte in hexadecimal, as pieces of Append.
+struct Dec {
+  uint64_t value;
+};
+struct Hex {
+  uint8_t value;
+};
+void Put(std::string &t, std::string_view text) { t += text; }
+void Put(std::string &t, char c) { t += c; }
+void Put(std::string &t, Dec d) { AppendNumber(t, d.value); }
+void Put(std::string &t, Hex h) { AppendHex(t, h.value); }
+template <typename... Pieces>
+void Append(std::string &t, const Pieces &...pieces) {
+  (Put(t, pieces), ...);
+}
 
-bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+
+// The first characters are compared alone first: most texts differ there, and that is cheaper
+// than a whole comparison.
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && (prefix.empty() || text[0] == prefix[0]) && text.substr(0, prefix.size()) == prefix;
+}
 
 // ------------------------------------------------------------------------------------------------
 // The module's command language
@@ -33,9 +60,10 @@ const char *kParities[] = {"none", "odd", "even"};
 const char *kModes[] = {"transparent", "MODBUS single instrument", "MODBUS multiple"};
 
 template <size_t N>
-std::string Named(const char *(&names)[N], char digit) {
-  const int i = digit - '0';
-  return i >= 0 && static_cast<size_t>(i) < N ? names[i] : std::string("'") + digit + "'";
+std::string Named(const char *(&names)[N], std::string_view digit) {
+  const char c = digit.empty() ? '?' : digit[0];
+  const int i = c - '0';
+  return i >= 0 && static_cast<size_t>(i) < N ? names[i] : std::string("'") + c + "'";
 }
 
 std::string Number(std::string_view digits) {
@@ -44,237 +72,369 @@ std::string Number(std::string_view digits) {
   return std::string(digits.substr(i));
 }
 
-// What a request of the module's language asks for, from the text after its prefix.
+std::string_view Unterminated(std::string_view frame) {
+  return !frame.empty() && frame.back() == L::kFrameEnd ? frame.substr(0, frame.size() - 1) : frame;
+}
+
+// A frame's values, where its layout puts them.
+class Values {
+ public:
+  Values(std::string_view text, const L::Layout &layout) : text_(text), layout_(layout) {}
+  std::string operator[](size_t value) const { return std::string(L::ValueText(text_, 0, layout_.Value(value))); }
+  // What follows the key.
+  std::string Arguments() const { return std::string(text_.substr(layout_.KeyLength())); }
+
+ private:
+  std::string_view text_;
+  const L::Layout &layout_;
+};
+
+std::string QueryRequest(std::string_view name) {
+  if (L::Matches(name, L::kCommunicationQuery)) return "communication query";
+  if (L::Matches(name, L::kSystemParameterQuery)) return "system parameter query";
+  if (L::Matches(name, L::kAdChannelQuery)) return "AD channel query";
+  if (L::Matches(name, L::kMeterQuery)) return "MODBUS parameter query of meter " + Values(name, L::kMeterQuery)[0];
+  return "query";
+}
+
+std::string SettingRequest(std::string_view s) {
+  if (L::Matches(s, L::kCustomCommand)) {
+    const Values v(s, L::kCustomCommand);
+    return "set meter " + v[0] + " custom command " + v[1] + ": " + (v[2] == "1" ? "on" : "off") + ", " + Number(v[3]) +
+           " bytes";
+  }
+  s = Unterminated(s);
+  if (L::Matches(s, L::kParameterReset)) return "parameter initialization";
+  if (L::Matches(s, L::kSlaveAddress)) return "set MODBUS slave address to " + Number(Values(s, L::kSlaveAddress)[0]);
+  if (L::Matches(s, L::kWorkingMode)) return "set working mode to " + Named(kModes, Values(s, L::kWorkingMode)[0]);
+  if (L::Matches(s, L::kReturnTime)) return "set RS485 return time to " + Named(kReturnTimes, Values(s, L::kReturnTime)[0]);
+  if (L::Matches(s, L::kHartInterval)) return "set HART interval to " + Number(Values(s, L::kHartInterval)[0]) + "0 ms";
+  if (L::Matches(s, L::kLineSetting)) {
+    const Values v(s, L::kLineSetting);
+    return "set RS485 line to " + Named(kBauds, v[0]) + " baud, parity " + Named(kParities, v[1]);
+  }
+  if (L::Matches(s, L::kMeterProfile)) {
+    const Values v(s, L::kMeterProfile);
+    return "set meter " + v[0] + " profile: " + (v[1] == "1" ? "enabled" : "disabled") + ", " +
+           (v[2] == "1" ? "master" : "secondary master") + ", type " + Number(v[3]) + ", " + v[4] +
+           " preambles, buffer clear time " + Number(v[5]) + " s";
+  }
+  if (L::Matches(s, L::kDataFormat)) {
+    const Values v(s, L::kDataFormat);
+    return "set meter " + v[0] + " data formats " + v[1] + v[2] + v[3] + v[4] + v[5];
+  }
+  if (L::Matches(s, L::kCoefficient)) {
+    const Values v(s, L::kCoefficient);
+    return "set variable 1 coefficient: mode " + v[0] + ", factor " + v[1];
+  }
+  if (L::Matches(s, L::kParsingFormat)) return "set meter " + Values(s, L::kParsingFormat)[0] + " custom parsing format";
+  return "setting";
+}
+
+std::string FactoryRequest(std::string_view s) {
+  s = Unterminated(s);
+  if (L::Matches(s, L::kTotalizer)) return "set totalizer (URV, LRV, starting point) to " + Values(s, L::kTotalizer).Arguments();
+  if (L::Matches(s, L::kCutoff)) return "set low-flow cut-off to " + Values(s, L::kCutoff).Arguments();
+  if (L::Matches(s, L::kIntegerLsd)) return "set integer LSD to " + Values(s, L::kIntegerLsd).Arguments();
+  if (L::Matches(s, L::kDecimalLsd)) return "set decimal LSD to " + Values(s, L::kDecimalLsd).Arguments();
+  if (L::Matches(s, L::kCoefficientFactor)) return "set coefficient to " + Values(s, L::kCoefficientFactor).Arguments() + "/10000";
+  if (L::Matches(s, L::kBoardData)) return "set board serial number and inspector to " + Values(s, L::kBoardData).Arguments();
+  return "factory command";
+}
+
+// What a request of the module's language asks for.
 std::string ModuleRequest(std::string_view frame) {
-  if (StartsWith(frame, "QQQ#")) {
-    const std::string_view name = frame.substr(4);
-    if (name == "QV#") return "communication query";
-    if (name == "QX#") return "system parameter query";
-    if (name == "QVAL#") return "AD channel query";
-    if (name.size() == 4 && StartsWith(name, "QQ") && name[3] == '#') return std::string("MODBUS parameter query of meter ") + name[2];
-    return "query";
-  }
-  if (StartsWith(frame, "QQS#")) {
-    const std::string_view s = frame.substr(4);
-    auto arg = [&](std::string_view key) { return s.substr(key.size(), s.size() - key.size() - (s.back() == '#')); };
-    if (s == "RESET#") return "parameter initialization";
-    if (StartsWith(s, "ADR:") && s.size() == 8) return "set MODBUS slave address to " + Number(arg("ADR:"));
-    if (StartsWith(s, "MD:") && s.size() == 5) return "set working mode to " + Named(kModes, s[3]);
-    if (StartsWith(s, "XY:") && s.size() == 5) return "set RS485 return time to " + Named(kReturnTimes, s[3]);
-    if (StartsWith(s, "JTM:") && s.size() == 8) return "set HART interval to " + Number(arg("JTM:")) + "0 ms";
-    if (StartsWith(s, "BA2:") && s.size() == 7)
-      return "set RS485 line to " + Named(kBauds, s[4]) + " baud, parity " + Named(kParities, s[5]);
-    if (StartsWith(s, "HART") && s.size() == 19)
-      return std::string("set meter ") + s[4] + " profile: " + (s[6] == '1' ? "enabled" : "disabled") + ", " +
-             (s[8] == '1' ? "master" : "secondary master") + ", type " + Number(s.substr(10, 2)) + ", " + s[13] +
-             " preambles, buffer clear time " + Number(s.substr(15, 3)) + " s";
-    if (StartsWith(s, "DFOT") && s.size() == 12) return std::string("set meter ") + s[4] + " data formats " + std::string(s.substr(6, 5));
-    if (StartsWith(s, "FMW:") && s.size() >= 8 && s[5] == ',') return "set variable 1 coefficient: mode " + std::string(1, s[4]) + ", factor " + std::string(arg("FMW:").substr(2));
-    if (StartsWith(s, "CAMD") && s.size() >= 12)
-      return std::string("set meter ") + s[4] + " custom command " + s[5] + ": " + (s[7] == '1' ? "on" : "off") + ", " +
-             Number(s.substr(9, 2)) + " bytes";
-    if (StartsWith(s, "MDBS")) return std::string("set meter ") + (s.size() > 4 ? s[4] : '?') + " custom parsing format";
-    return "setting";
-  }
-  if (StartsWith(frame, "KORVEN#")) {
-    const std::string_view s = frame.substr(7);
-    const size_t colon = s.find(':');
-    const std::string name(s.substr(0, colon));
-    const std::string args = colon == std::string_view::npos ? "" : std::string(s.substr(colon + 1, s.size() - colon - 1 - (s.back() == '#')));
-    if (name == "AIN1") return "set totalizer (URV, LRV, starting point) to " + args;
-    if (name == "ZOM") return "set low-flow cut-off to " + args;
-    if (name == "LPN") return "set integer LSD to " + args;
-    if (name == "LPF") return "set decimal LSD to " + args;
-    if (name == "ADX") return "set coefficient to " + args + "/10000";
-    if (name == "PCBSN") return "set board serial number and inspector to " + args;
-    return "factory command";
-  }
+  if (StartsWith(frame, L::kQueryPrefix)) return QueryRequest(Unterminated(frame.substr(L::kQueryPrefix.size())));
+  if (StartsWith(frame, L::kSettingPrefix)) return SettingRequest(frame.substr(L::kSettingPrefix.size()));
+  if (StartsWith(frame, L::kFactoryPrefix)) return FactoryRequest(frame.substr(L::kFactoryPrefix.size()));
   return "text";
 }
 
 // A reply of the module's language: its marker named, its keyed values listed.
-std::string ModuleReply(std::string_view text) {
-  std::string what = "answer";
-  if (StartsWith(text, "QV:")) what = "communication reply";
-  else if (StartsWith(text, "QX")) what = "system parameters";
-  else if (StartsWith(text, "QQ")) what = "MODBUS parameters";
-  std::string values;
+void ModuleReply(std::string &out, std::string_view text) {
+  out.reserve(out.size() + 20 + 2 * text.size());
+  if (StartsWith(text, L::kCommunicationReplyMarker)) out += "communication reply";
+  else if (StartsWith(text, L::kSystemReplyMarker)) out += "system parameters";
+  else if (StartsWith(text, L::kMeterReplyMarker)) out += "MODBUS parameters";
+  else out += "answer";
+  bool first = true;
   size_t at = 0;
   while (at < text.size()) {
-    size_t end = text.find('#', at);
+    size_t end = text.find(L::kFrameEnd, at);
     if (end == std::string_view::npos) end = text.size();
     const std::string_view field = text.substr(at, end - at);
-    const size_t colon = field.find(':');
     if (!field.empty()) {
-      values += values.empty() ? ": " : ", ";
-      values += colon == std::string_view::npos ? std::string(field)
-                                                 : std::string(field.substr(0, colon)) + "=" + std::string(field.substr(colon + 1));
+      out += first ? ": " : ", ";
+      first = false;
+      const size_t colon = field.find(':');
+      if (colon == std::string_view::npos) {
+        out += field;
+      } else {
+        out += field.substr(0, colon);
+        out += '=';
+        out += field.substr(colon + 1);
+      }
     }
     at = end + 1;
   }
-  return what + values;
 }
 
-// The length of a module frame that starts at `at`, or 0.
-size_t ModuleFrameLength(const uint8_t *b, size_t n, LineDirection direction) {
+// Where the custom command setting holds its byte count and its payload.
+constexpr size_t kCustomCountAt = L::kSettingPrefix.size() + L::kCustomCommand.FirstOf(L::Kind::Count).at;
+constexpr size_t kCustomPayloadAt = L::kSettingPrefix.size() + L::kCustomCommand.FirstOf(L::Kind::Payload).at;
+
+// Where a module frame starts in the bytes. It is asked at each offset in turn, so what it learns
+// of a printable run serves every offset inside the run.
+class ModuleFinder {
+ public:
+  ModuleFinder(const uint8_t *bytes, size_t count) : bytes_(bytes), count_(count) {}
+
+  // The length of a request or of an answer at `at`, or 0.
+  size_t Request(size_t at) const;
+  size_t Answer(size_t at);
+
+ private:
+  const uint8_t *bytes_;
+  size_t count_;
+  // The printable run that holds the last offset asked, its last "#", and the end of the offsets
+  // at which an answer starts.
+  size_t printableEnd_ = 0, lastHash_ = 0, framesEnd_ = 0;
+};
+
+// The bytes that can begin a request: the first characters of the prefixes.
+constexpr std::array<bool, 256> RequestStarts() {
+  std::array<bool, 256> starts{};
+  for (L::Form form : {L::Form::Query, L::Form::Setting, L::Form::Factory})
+    starts[static_cast<uint8_t>(L::Prefix(form)[0])] = true;
+  return starts;
+}
+constexpr std::array<bool, 256> kRequestStarts = RequestStarts();
+
+size_t ModuleFinder::Request(size_t at) const {
+  const uint8_t *b = bytes_ + at;
+  if (!kRequestStarts.data()[*b]) return 0;
+  const size_t n = count_ - at;
   const std::string_view text(reinterpret_cast<const char *>(b), n);
-  if (direction == LineDirection::Sent) {
-    if (StartsWith(text, "QQS#CAMD") && n >= 16) {
-      // A binary payload follows "<nn,": no closing "#".
-      const int count = (b[13] - '0') * 10 + (b[14] - '0');
-      if (count >= 0 && count <= 99 && 16 + static_cast<size_t>(count) <= n) return 16 + static_cast<size_t>(count);
-      return 0;
+  for (L::Form form : {L::Form::Query, L::Form::Setting, L::Form::Factory}) {
+    const std::string_view prefix = L::Prefix(form);
+    if (!StartsWith(text, prefix)) continue;
+    if (form == L::Form::Setting && StartsWith(text.substr(prefix.size()), L::kCustomCommand.begin()->text) &&
+        n >= kCustomPayloadAt) {
+      // The custom command carries binary payload after its byte count: no closing "#".
+      const uint8_t high = b[kCustomCountAt], low = b[kCustomCountAt + 1];
+      if (high < '0' || high > '9' || low < '0' || low > '9') return 0;
+      const size_t length = kCustomPayloadAt + static_cast<size_t>((high - '0') * 10 + (low - '0'));
+      return length <= n ? length : 0;
     }
-    for (std::string_view prefix : {"QQQ#", "QQS#", "KORVEN#"}) {
-      if (!StartsWith(text, prefix)) continue;
-      const size_t end = text.find('#', prefix.size());
-      return end == std::string_view::npos ? 0 : end + 1;
-    }
-    return 0;
+    const size_t end = text.find(L::kFrameEnd, prefix.size());
+    return end == std::string_view::npos ? 0 : end + 1;
   }
-  // An answer: the printable run that ends with its last "#".
-  size_t end = 0;
-  while (end < n && Printable(b[end])) ++end;
-  const size_t hash = text.substr(0, end).rfind('#');
-  return end >= 2 && hash != std::string_view::npos ? hash + 1 : 0;
+  return 0;
+}
+
+// An answer: the printable run that ends with its last "#".
+size_t ModuleFinder::Answer(size_t at) {
+  if (at >= printableEnd_) {
+    if (!IsPrintable(bytes_[at])) return 0;
+    printableEnd_ = at;
+    size_t lastHash = count_;
+    while (printableEnd_ < count_ && IsPrintable(bytes_[printableEnd_])) {
+      if (bytes_[printableEnd_] == L::kFrameEnd) lastHash = printableEnd_;
+      ++printableEnd_;
+    }
+    // An answer is two characters or more: one starts at each offset up to the last "#", or the
+    // one before it when the run ends there.
+    lastHash_ = lastHash;
+    framesEnd_ = lastHash == count_ ? at : printableEnd_ - lastHash >= 2 ? lastHash + 1 : lastHash;
+  }
+  return at < framesEnd_ ? lastHash_ - at + 1 : 0;
 }
 
 // ------------------------------------------------------------------------------------------------
 // HART
 
-// The length of a HART frame starting at `at` (preambles first), or 0 when none is there whole:
-// a master's request going out, an answer or a burst coming in.
-size_t HartFrameLength(const uint8_t *b, size_t n, LineDirection direction, size_t *preambles) {
-  size_t p = 0;
-  while (p < n && b[p] == hart::kPreamble) ++p;
+// A delimiter that starts a frame going that way: a master's request going out, an answer or a
+// burst coming in.
+constexpr bool StartsHartFrame(unsigned delimiter, LineDirection direction) {
+  const unsigned type = delimiter & hart::kFrameTypeMask;
+  return (delimiter & hart::kDelimiterReservedMask) == 0 &&
+         (direction == LineDirection::Sent ? type == hart::kRequestFrame
+                                           : type == hart::kBurstFrame || type == hart::kReplyFrame);
+}
+template <LineDirection D>
+constexpr std::array<bool, 256> HartDelimiters() {
+  std::array<bool, 256> delimiters{};
+  for (unsigned b = 0; b < 256; ++b) delimiters[b] = StartsHartFrame(b, D);
+  return delimiters;
+}
+constexpr std::array<bool, 256> kSentDelimiters = HartDelimiters<LineDirection::Sent>();
+constexpr std::array<bool, 256> kReceivedDelimiters = HartDelimiters<LineDirection::Received>();
+
+// The length of a HART frame that starts at `b` with `p` preamble bytes, or 0 when none is there
+// whole.
+size_t HartFrameLength(const uint8_t *b, size_t n, size_t p, LineDirection direction) {
   // An instrument always sends preambles; only a request typed by hand may have none.
   if (p + 1 > n || (direction == LineDirection::Received && p < 2)) return 0;
   const uint8_t delimiter = b[p];
-  const uint8_t type = delimiter & hart::kFrameTypeMask;
-  const bool sent = direction == LineDirection::Sent;
-  if ((delimiter & hart::kDelimiterReservedMask) != 0 ||
-      (sent ? type != hart::kRequestFrame : type != hart::kBurstFrame && type != hart::kReplyFrame))
-    return 0;
+  if (!(direction == LineDirection::Sent ? kSentDelimiters : kReceivedDelimiters).data()[delimiter]) return 0;
   const size_t address = (delimiter & hart::kLongAddressFrame) ? hart::kLongAddressLength : hart::kShortAddressLength;
   const size_t countAt = p + 1 + address + 1;
   if (countAt >= n) return 0;
   const size_t total = countAt + 1 + b[countAt] + 1;
-  if (total > n) return 0;
-  *preambles = p;
-  return total;
+  return total > n ? 0 : total;
 }
 
-std::string DeviceStatus(uint8_t status) {
-  if (status == 0) return "device status 00";
-  return "device status " + Hex(status) + " (" + hart::DeviceStatusText(status) + ")";
+// " (name)", or nothing for a code without a name.
+void AppendName(std::string &t, const char *name) {
+  if (*name) Append(t, " (", name, ')');
 }
 
-std::string Float(const uint8_t *v) {
-  return v[0] == hart::kNotANumberFirstByte ? std::string("NaN") : FormatGeneral(FloatFromBytes(v[0], v[1], v[2], v[3]));
+void AppendDeviceStatus(std::string &t, uint8_t status) {
+  if (status == 0) return Append(t, "device status 00");
+  Append(t, "device status ", Hex{status}, " (");
+  const char *separator = "";
+  for (unsigned bit = 0x80; bit != 0; bit >>= 1) {
+    if (!(status & bit)) continue;
+    Append(t, separator, hart::DeviceStatusBitName(static_cast<uint8_t>(bit)));
+    separator = ", ";
+  }
+  t += ')';
 }
 
-DecodedFrame HartFrame(const uint8_t *b, size_t length, size_t preambles) {
-  DecodedFrame f;
-  f.dialect = Dialect::Hart;
-  f.length = length;
+void AppendFloat(std::string &t, const uint8_t *v) {
+  if (v[0] == hart::kNotANumberFirstByte) t += "NaN";
+  else t += FormatGeneral(FloatFromBytes(v[0], v[1], v[2], v[3]));
+}
+
+void AppendIdentity(std::string &t, unsigned manufacturer, uint8_t type, const uint8_t *id) {
+  Append(t, ", manufacturer ", Dec{manufacturer}, " type ", Dec{type}, " id ",
+         Dec{uint32_t{id[0]} << 16 | uint32_t{id[1]} << 8 | id[2]});
+}
+
+// Appends what the frame says; true when its checksum is wrong.
+bool DescribeHart(std::string &t, const uint8_t *b, size_t length, size_t preambles) {
+  namespace A = hart_answer;
   const uint8_t delimiter = b[preambles];
   const uint8_t type = delimiter & hart::kFrameTypeMask;
   const bool longFrame = delimiter & hart::kLongAddressFrame;
   const uint8_t *a = b + preambles + 1;
-  std::string t = type == hart::kRequestFrame ? "HART request" : type == hart::kReplyFrame ? "HART reply" : "HART burst";
-  t += ", " + std::to_string(preambles) + " preambles, " + (longFrame ? "long" : "short") + " frame, ";
-  t += (a[0] & hart::kPrimaryMaster) ? "primary master" : "secondary master";
-  if (longFrame) {
-    const uint32_t id = uint32_t{a[2]} << 16 | uint32_t{a[3]} << 8 | a[4];
-    t += ", manufacturer " + std::to_string(a[0] & hart::kAddressMask) + " type " + std::to_string(a[1]) + " id " + std::to_string(id);
-  } else {
-    t += ", polling address " + std::to_string(a[0] & hart::kAddressMask);
-  }
+  t.reserve(t.size() + 160 + 3 * length);
+  Append(t, type == hart::kRequestFrame ? "HART request, " : type == hart::kReplyFrame ? "HART reply, " : "HART burst, ",
+         Dec{preambles}, longFrame ? " preambles, long frame, " : " preambles, short frame, ",
+         (a[0] & hart::kPrimaryMaster) ? "primary master" : "secondary master");
+  if (longFrame) AppendIdentity(t, a[0] & hart::kAddressMask, a[1], a + 2);
+  else Append(t, ", polling address ", Dec{static_cast<unsigned>(a[0] & hart::kAddressMask)});
   const size_t commandAt = preambles + 1 + (longFrame ? hart::kLongAddressLength : hart::kShortAddressLength);
-  const int command = b[commandAt];
+  const uint8_t command = b[commandAt];
   const size_t count = b[commandAt + 1];
   const uint8_t *data = b + commandAt + 2;
-  const char *name = hart::CommandName(command);
-  t += ", command " + std::to_string(command) + (*name ? std::string(" (") + name + ")" : std::string());
-  t += ", " + std::to_string(count) + " data bytes";
+  Append(t, ", command ", Dec{command});
+  AppendName(t, hart::CommandName(command));
+  Append(t, ", ", Dec{count}, " data bytes");
   size_t dataAt = 0;
-  if (type != hart::kRequestFrame && count >= 2) {
-    t += ", response code " + std::to_string(data[0]) + ", " + DeviceStatus(data[1]);
-    dataAt = 2;
+  if (type != hart::kRequestFrame && count >= A::kStatusBytes) {
+    Append(t, ", response code ", Dec{data[0]}, ", ");
+    AppendDeviceStatus(t, data[1]);
+    dataAt = A::kStatusBytes;
   }
-  const bool success = type == hart::kReplyFrame && count >= 2 && data[0] == hart::kSuccess;
-  if (success && command == hart::kReadUniqueIdentifier && count >= 14)
-    t += ", manufacturer " + std::to_string(data[dataAt + 1]) + " type " + std::to_string(data[dataAt + 2]) + " id " +
-         std::to_string(uint32_t{data[dataAt + 9]} << 16 | uint32_t{data[dataAt + 10]} << 8 | data[dataAt + 11]);
-  else if (success && command == hart::kReadDynamicVariables && count >= 11) {
-    t += ", current " + Float(data + 2) + " mA";
-    for (size_t v = 0; dataAt + 4 + 5 * v + 5 <= count; ++v) {
-      const uint8_t *var = data + 6 + 5 * v;
-      t += ", variable " + std::to_string(v + 1) + " " + Float(var + 1) + " " + UnitName(UnitPosition(var[0]));
+  const bool success = type == hart::kReplyFrame && count >= A::kStatusBytes && data[0] == hart::kSuccess;
+  if (success && command == hart::kReadUniqueIdentifier && count >= A::kIdentityLength) {
+    AppendIdentity(t, data[A::kManufacturer], data[A::kDeviceType], data + A::kDeviceId);
+  } else if (success && command == hart::kReadDynamicVariables && count >= A::kFirstVariable + A::kVariableStride) {
+    t += ", current ";
+    AppendFloat(t, data + A::kLoopCurrent);
+    t += " mA";
+    for (size_t v = 0; A::kFirstVariable + A::kVariableStride * (v + 1) <= count; ++v) {
+      const uint8_t *variable = data + A::kFirstVariable + A::kVariableStride * v;
+      Append(t, ", variable ", Dec{v + 1}, ' ');
+      AppendFloat(t, variable + 1);
+      Append(t, ' ', UnitName(UnitPosition(variable[0])));
     }
   } else if (count > dataAt) {
-    t += ", data " + HexRun(data + dataAt, count - dataAt);
+    t += ", data ";
+    AppendHexRun(t, data + dataAt, count - dataAt);
   }
   const uint8_t expected = HartChecksum(b + preambles, length - preambles - 1);
   const uint8_t received = b[length - 1];
-  t += ", checksum " + Hex(received) + (received == expected ? " ok" : " wrong, expected " + Hex(expected));
-  f.flawed = received != expected;
-  f.text = t;
-  return f;
+  Append(t, ", checksum ", Hex{received});
+  if (received == expected) t += " ok";
+  else Append(t, " wrong, expected ", Hex{expected});
+  return received != expected;
 }
 
 // ------------------------------------------------------------------------------------------------
 // MODBUS RTU
 
+// The CRC at the end of `length` (4 or more) bytes holds.
 bool CrcOk(const uint8_t *b, size_t length) {
-  return length >= 4 && Crc16(b, length - 2).Value() == static_cast<uint16_t>(b[length - 2] | b[length - 1] << 8);
+  return Crc16(b, length - 2).Value() == static_cast<uint16_t>(b[length - 2] | b[length - 1] << 8);
 }
 
-// The length of a MODBUS RTU frame at `b` whose CRC holds, or 0.
-size_t ModbusFrameLength(const uint8_t *b, size_t n, LineDirection direction) {
-  if (n < 4 || b[1] == 0) return 0;
-  const uint8_t f = b[1];
-  std::optional<size_t> length;
-  if (f & modbus::kExceptionBit) length = modbus::kExceptionAnswerLength;
-  else if (direction == LineDirection::Sent) length = modbus::kRequestLength;
-  else if (f >= modbus::kReadCoils && f <= modbus::kReadInputRegisters && n >= 3) length = modbus::kReadAnswerOverhead + size_t{b[2]};
-  else if (f == modbus::kWriteSingleCoil || f == modbus::kWriteSingleRegister || f == modbus::kWriteMultipleCoils ||
-           f == modbus::kWriteMultipleRegisters)
-    length = modbus::kRequestLength;
-  if (!length || *length > n) return 0;
-  return CrcOk(b, *length) ? *length : 0;
+// The length of a MODBUS RTU frame by its function code, in each direction: a fixed length, or
+// (a read answer) the overhead plus the byte count after the code; 0 where the code starts none.
+struct ModbusLengths {
+  uint8_t sent[256] = {}, received[256] = {};
+  uint8_t receivedCounted[256] = {};  // 1 where the byte count adds
+};
+constexpr ModbusLengths MakeModbusLengths() {
+  ModbusLengths lengths;
+  for (unsigned f = 1; f < 256; ++f) {
+    const bool exception = f & modbus::kExceptionBit;
+    lengths.sent[f] = exception ? modbus::kExceptionAnswerLength : modbus::kRequestLength;
+    if (exception) {
+      lengths.received[f] = modbus::kExceptionAnswerLength;
+    } else if (f >= modbus::kReadCoils && f <= modbus::kReadInputRegisters) {
+      lengths.received[f] = modbus::kReadAnswerOverhead;
+      lengths.receivedCounted[f] = 1;
+    } else if (f == modbus::kWriteSingleCoil || f == modbus::kWriteSingleRegister || f == modbus::kWriteMultipleCoils ||
+               f == modbus::kWriteMultipleRegisters) {
+      lengths.received[f] = modbus::kRequestLength;
+    }
+  }
+  return lengths;
+}
+constexpr ModbusLengths kModbusLengths = MakeModbusLengths();
+constexpr uint8_t kNotCounted[256] = {};
+
+// The length of a MODBUS RTU frame at `b` whose CRC holds, or 0. `lengths` and `counted` are the
+// tables of the direction.
+size_t ModbusFrameLength(const uint8_t *b, size_t n, const uint8_t *lengths, const uint8_t *counted) {
+  if (n < 4) return 0;
+  const size_t length = lengths[b[1]] + counted[b[1]] * size_t{b[2]};
+  // 0 < length <= n in one comparison: length 0 wraps round.
+  return length - 1 < n && CrcOk(b, length) ? length : 0;
 }
 
-DecodedFrame ModbusFrame(const uint8_t *b, size_t length, LineDirection direction) {
-  DecodedFrame f;
-  f.dialect = Dialect::Modbus;
-  f.length = length;
+// Appends what the frame says; true when its CRC is wrong.
+bool DescribeModbus(std::string &t, const uint8_t *b, size_t length, LineDirection direction) {
   const uint8_t function = b[1];
-  const char *name = modbus::FunctionName(function);
-  std::string t = std::string("MODBUS ") + (direction == LineDirection::Sent ? "request" : "answer") + ": slave " +
-                  std::to_string(b[0]) + ", function " + std::to_string(function & ~modbus::kExceptionBit) + (*name ? std::string(" (") + name + ")" : "");
+  t.reserve(t.size() + 96 + 6 * length);
+  Append(t, direction == LineDirection::Sent ? "MODBUS request: slave " : "MODBUS answer: slave ", Dec{b[0]},
+         ", function ", Dec{static_cast<uint8_t>(function & ~modbus::kExceptionBit)});
+  AppendName(t, modbus::FunctionName(function));
   if (function & modbus::kExceptionBit) {
-    const char *exception = modbus::ExceptionName(b[2]);
-    t += ", exception " + std::to_string(b[2]) + (*exception ? std::string(" (") + exception + ")" : "");
+    Append(t, ", exception ", Dec{b[2]});
+    AppendName(t, modbus::ExceptionName(b[2]));
   } else if (direction == LineDirection::Sent && length == modbus::kRequestLength) {
-    t += ", start " + std::to_string(b[2] << 8 | b[3]) + ", count " + std::to_string(b[4] << 8 | b[5]);
+    Append(t, ", start ", Dec{static_cast<unsigned>(b[2] << 8 | b[3])}, ", count ",
+           Dec{static_cast<unsigned>(b[4] << 8 | b[5])});
   } else if (length >= modbus::kReadAnswerOverhead && function >= modbus::kReadCoils &&
              function <= modbus::kReadInputRegisters) {
-    t += ", " + std::to_string(b[2]) + " bytes";
+    Append(t, ", ", Dec{b[2]}, " bytes");
     if (function >= modbus::kReadHoldingRegisters) {
       t += ", registers";
-      for (size_t i = 3; i + 1 < length - 2; i += 2) t += " " + std::to_string(b[i] << 8 | b[i + 1]);
+      for (size_t i = 3; i + 1 < length - 2; i += 2) Append(t, ' ', Dec{static_cast<unsigned>(b[i] << 8 | b[i + 1])});
     }
   } else {
-    t += ", " + HexRun(b + 2, length - 4);
+    t += ", ";
+    AppendHexRun(t, b + 2, length - 4);
   }
   const uint16_t expected = Crc16(b, length - 2).Value();
-  const bool ok = CrcOk(b, length);
-  t += ", CRC " + Hex(b[length - 2]) + " " + Hex(b[length - 1]) +
-       (ok ? " ok" : " wrong, expected " + Hex(expected & 0xFF) + " " + Hex(expected >> 8));
-  f.flawed = !ok;
-  f.text = t;
-  return f;
+  const bool ok = expected == static_cast<uint16_t>(b[length - 2] | b[length - 1] << 8);
+  Append(t, ", CRC ", Hex{b[length - 2]}, ' ', Hex{b[length - 1]});
+  if (ok) t += " ok";
+  else Append(t, " wrong, expected ", Hex{static_cast<uint8_t>(expected & 0xFF)}, ' ', Hex{static_cast<uint8_t>(expected >> 8)});
+  return !ok;
 }
 
 // Bytes shaped like a whole MODBUS request or answer whose CRC does not hold: shown as a flawed
@@ -285,6 +445,192 @@ bool LooksLikeModbus(const uint8_t *b, size_t n, LineDirection direction) {
     return n == modbus::kRequestLength && b[1] >= modbus::kReadCoils && b[1] <= modbus::kWriteMultipleRegisters;
   if (b[1] & modbus::kExceptionBit) return n == modbus::kExceptionAnswerLength;
   return b[1] >= modbus::kReadCoils && b[1] <= modbus::kReadInputRegisters && n == modbus::kReadAnswerOverhead + size_t{b[2]};
+}
+
+void DescribeModule(std::string &t, const uint8_t *b, size_t length, LineDirection direction) {
+  const std::string_view text(reinterpret_cast<const char *>(b), length);
+  const bool customCommand = StartsWith(text, L::kSettingPrefix) &&
+                             StartsWith(text.substr(L::kSettingPrefix.size()), L::kCustomCommand.begin()->text);
+  if (customCommand) {
+    // Its payload is binary: the frame is shown up to its key.
+    t.append(L::kSettingPrefix).append(L::kCustomCommand.begin()->text).append("...: ").append(ModuleRequest(text));
+  } else if (direction == LineDirection::Sent) {
+    t.reserve(t.size() + 2 * length + 64);
+    t.append(text).append(": ").append(ModuleRequest(text));
+  } else {
+    ModuleReply(t, text);
+  }
+}
+
+void DescribeNoise(std::string &t, const uint8_t *b, size_t length) {
+  t.reserve(t.size() + 24 + 3 * length);
+  Append(t, Dec{length}, " bytes of noise: ");
+  AppendHexRun(t, b, length);
+}
+
+// One entry of a decoding: what stands at `offset`.
+struct Piece {
+  Dialect dialect;
+  size_t offset, length;
+  size_t preambles;  // HART
+};
+
+// Room for a piece's text, so that it is written into one allocation.
+size_t TextRoom(const Piece &piece) {
+  switch (piece.dialect) {
+    case Dialect::Module: return 160 + 2 * piece.length;
+    case Dialect::Hart: return 320 + 8 * piece.length;
+    case Dialect::Modbus: return 96 + 6 * piece.length;
+    case Dialect::Noise: break;
+  }
+  return 24 + 3 * piece.length;
+}
+
+// The pieces of the bytes in order: frames, and the noise between them.
+class Pieces {
+ public:
+  Pieces(const uint8_t *bytes, size_t count, LineDirection direction) {
+    if (direction == LineDirection::Sent) Split<LineDirection::Sent>(bytes, count);
+    else Split<LineDirection::Received>(bytes, count);
+  }
+  const Piece *begin() const { return many_.empty() ? few_.data() : many_.data(); }
+  const Piece *end() const { return begin() + size_; }
+  size_t size() const { return size_; }
+  size_t TextRoom() const { return room_; }
+
+ private:
+  template <LineDirection D>
+  void Split(const uint8_t *bytes, size_t count);
+  void Add(const Piece &piece);
+
+  // Most deliveries hold a few pieces: those stay here, without an allocation.
+  std::array<Piece, 32> few_;
+  std::vector<Piece> many_;
+  size_t size_ = 0;
+  size_t room_ = 0;
+};
+
+void Pieces::Add(const Piece &piece) {
+  room_ += ::TextRoom(piece) + 3;
+  if (size_ < few_.size() && many_.empty()) {
+    few_[size_++] = piece;
+    return;
+  }
+  if (many_.empty()) many_.assign(few_.begin(), few_.begin() + static_cast<std::ptrdiff_t>(size_));
+  many_.push_back(piece);
+  ++size_;
+}
+
+// What the byte at an offset may begin besides a MODBUS frame (which any byte may), going one way.
+enum ByteClass : uint8_t { kOnlyModbus = 0, kPreambles = 1, kModuleFrame = 2, kBareHartRequest = 4 };
+template <LineDirection D>
+constexpr std::array<uint8_t, 256> ByteClasses() {
+  std::array<uint8_t, 256> classes{};
+  for (unsigned b = 0; b < 256; ++b) {
+    if (b == hart::kPreamble) {
+      classes[b] = kPreambles;
+      continue;
+    }
+    if (D == LineDirection::Sent ? kRequestStarts[b] : IsPrintable(static_cast<uint8_t>(b))) classes[b] |= kModuleFrame;
+    if (D == LineDirection::Sent && kSentDelimiters[b]) classes[b] |= kBareHartRequest;
+  }
+  return classes;
+}
+constexpr std::array<uint8_t, 256> kSentClasses = ByteClasses<LineDirection::Sent>();
+constexpr std::array<uint8_t, 256> kReceivedClasses = ByteClasses<LineDirection::Received>();
+
+// The frame that starts at an offset, if any. Every offset is tried in turn, for every byte
+// decoded: each test is as cheap as it can be made, the direction is fixed, and most bytes need one
+// look at their class and a MODBUS CRC.
+template <LineDirection D>
+class FrameAt {
+ public:
+  FrameAt(const uint8_t *bytes, size_t count) : bytes_(bytes), count_(count), module_(bytes, count) {}
+
+  // The length of a frame at `at`, 0 when none; `piece` tells which. `skip` is how far on the next
+  // one may start when there is none.
+  size_t operator()(size_t at, Piece *piece, size_t *skip) {
+    const uint8_t *b = bytes_ + at;
+    const uint8_t what = classes_[*b];
+    if (what == kOnlyModbus) {
+      piece->dialect = Dialect::Modbus;
+      return piece->length = ModbusFrameLength(b, count_ - at, modbusLengths_, modbusCounted_);
+    }
+    return Other(at, what, piece, skip);
+  }
+
+ private:
+  size_t Other(size_t at, uint8_t what, Piece *piece, size_t *skip);
+
+  static constexpr bool kSent = D == LineDirection::Sent;
+  const uint8_t *bytes_;
+  size_t count_;
+  ModuleFinder module_;
+  const uint8_t *classes_ = (kSent ? kSentClasses : kReceivedClasses).data();
+  const uint8_t *modbusLengths_ = kSent ? kModbusLengths.sent : kModbusLengths.received;
+  const uint8_t *modbusCounted_ = kSent ? kNotCounted : kModbusLengths.receivedCounted;
+};
+
+template <LineDirection D>
+size_t FrameAt<D>::Other(size_t at, uint8_t what, Piece *piece, size_t *skip) {
+  const uint8_t *b = bytes_ + at;
+  const size_t n = count_ - at;
+  if (what == kPreambles) {
+    // No other dialect starts with a preamble byte, and after fewer of them the same frame would
+    // follow: the whole run begins a HART frame or is noise.
+    size_t p = 1;
+    while (p < n && b[p] == hart::kPreamble) ++p;
+    *skip = p;
+    piece->dialect = Dialect::Hart, piece->preambles = p;
+    return piece->length = HartFrameLength(b, n, p, D);
+  }
+  piece->dialect = Dialect::Module;
+  if ((piece->length = kSent ? module_.Request(at) : module_.Answer(at))) return piece->length;
+  piece->dialect = Dialect::Modbus;
+  if ((piece->length = ModbusFrameLength(b, n, modbusLengths_, modbusCounted_))) return piece->length;
+  // A request typed without preambles.
+  piece->dialect = Dialect::Hart, piece->preambles = 0;
+  return piece->length = (what & kBareHartRequest) != 0 ? HartFrameLength(b, n, 0, D) : 0;
+}
+
+template <LineDirection D>
+void Pieces::Split(const uint8_t *bytes, size_t count) {
+  FrameAt<D> frameAt(bytes, count);
+  Piece piece{Dialect::Noise, 0, 0, 0};
+  size_t skip = 1;
+  // Bytes shaped like one whole MODBUS frame whose CRC does not hold: shown as such, not as noise.
+  if (count > 0 && LooksLikeModbus(bytes, count, D) && frameAt(0, &piece, &skip) == 0) {
+    Add(Piece{Dialect::Modbus, 0, count, 0});
+    return;
+  }
+  size_t noiseStart = 0;
+  size_t at = 0;
+  while (at < count) {
+    skip = 1;
+    if (frameAt(at, &piece, &skip) == 0) {
+      at += skip;
+      continue;
+    }
+    piece.offset = at;
+    if (at > noiseStart) Add(Piece{Dialect::Noise, noiseStart, at - noiseStart, 0});
+    Add(piece);
+    at += piece.length;
+    noiseStart = at;
+  }
+  if (count > noiseStart) Add(Piece{Dialect::Noise, noiseStart, count - noiseStart, 0});
+}
+
+// Appends what the piece says; true when it is flawed.
+bool Describe(std::string &t, const uint8_t *bytes, const Piece &piece, LineDirection direction) {
+  const uint8_t *b = bytes + piece.offset;
+  switch (piece.dialect) {
+    case Dialect::Module: DescribeModule(t, b, piece.length, direction); return false;
+    case Dialect::Hart: return DescribeHart(t, b, piece.length, piece.preambles);
+    case Dialect::Modbus: return DescribeModbus(t, b, piece.length, direction);
+    case Dialect::Noise: break;
+  }
+  DescribeNoise(t, b, piece.length);
+  return true;
 }
 
 }  // namespace
@@ -300,57 +646,39 @@ const char *DialectName(Dialect dialect) {
 }
 
 std::vector<DecodedFrame> DecodeLine(const uint8_t *bytes, size_t count, LineDirection direction) {
-  std::vector<DecodedFrame> frames;
-  size_t noiseStart = 0;
-  size_t at = 0;
-  auto flushNoise = [&](size_t end) {
-    if (end <= noiseStart) return;
-    DecodedFrame f;
-    f.offset = noiseStart;
-    f.length = end - noiseStart;
-    f.flawed = true;
-    f.text = std::to_string(f.length) + " bytes of noise: " + HexRun(bytes + noiseStart, f.length);
-    frames.push_back(f);
-  };
-  while (at < count) {
-    const uint8_t *b = bytes + at;
-    const size_t n = count - at;
-    DecodedFrame f;
-    size_t preambles = 0;
-    if (const size_t length = ModuleFrameLength(b, n, direction)) {
-      const std::string text(reinterpret_cast<const char *>(b), length);
-      f.dialect = Dialect::Module;
-      f.length = length;
-      f.text = direction == LineDirection::Sent ? text + ": " + ModuleRequest(text) : ModuleReply(text);
-      if (StartsWith(text, "QQS#CAMD")) f.text = "QQS#CAMD...: " + ModuleRequest(text);
-    } else if (const size_t length = ModbusFrameLength(b, n, direction); length && b[0] != hart::kPreamble) {
-      f = ModbusFrame(b, length, direction);
-    } else if (const size_t length = HartFrameLength(b, n, direction, &preambles)) {
-      f = HartFrame(b, length, preambles);
-    } else if (at == 0 && LooksLikeModbus(b, n, direction)) {
-      f = ModbusFrame(b, n, direction);  // whole, but its CRC does not hold
-    } else {
-      ++at;
-      continue;
-    }
-    flushNoise(at);
-    f.offset = at;
-    frames.push_back(f);
-    at += f.length;
-    noiseStart = at;
+  const Pieces pieces(bytes, count, direction);
+  std::vector<DecodedFrame> frames(pieces.size());
+  DecodedFrame *f = frames.data();
+  for (const Piece &piece : pieces) {
+    f->dialect = piece.dialect;
+    f->offset = piece.offset;
+    f->length = piece.length;
+    f->text.reserve(TextRoom(piece));
+    f->flawed = Describe(f->text, bytes, piece, direction);
+    ++f;
   }
-  flushNoise(count);
   return frames;
 }
 
 std::string DecodeLineText(const uint8_t *bytes, size_t count, LineDirection direction) {
+  // One text for all entries, without a string of each: rq735ctl and the simulator trace every frame.
+  const Pieces pieces(bytes, count, direction);
   std::string out;
-  for (const DecodedFrame &f : DecodeLine(bytes, count, direction)) out += (out.empty() ? "" : " | ") + f.text;
+  out.reserve(pieces.TextRoom());
+  for (const Piece &piece : pieces) {
+    if (!out.empty()) out += " | ";
+    Describe(out, bytes, piece, direction);
+  }
   return out;
 }
 
 std::string BytesAndText(const uint8_t *bytes, size_t count) {
-  return HexRun(bytes, count) + "  " + TextRun(bytes, count);
+  std::string out;
+  out.reserve(4 * count + 2);
+  AppendHexRun(out, bytes, count);
+  out += "  ";
+  AppendTextRun(out, bytes, count);
+  return out;
 }
 
 std::string TraceText(const uint8_t *bytes, size_t count, LineDirection direction) {

@@ -1,108 +1,93 @@
 #include "protocol/modbus_reply.h"
 
-#include <optional>
 #include <string>
 
 #include "protocol/config_frame.h"
 #include "protocol/int_text.h"
+#include "protocol/module_layouts.h"
 
 namespace {
 
-constexpr char kAny = '?';  // matches any character in a key pattern
-
+namespace L = module_layout;
 using F = ModbusReplyField;
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// One character as a list position, with the shared conversion's message when it is not a digit.
-int Digit(std::string_view reply, size_t at) {
-  const char c = reply[at];
-  if (!IsDigit(c)) throw EConvertError(NotAnIntegerMessage(std::string(1, c)));
-  return c - '0';
-}
-
-// Two characters as one decimal number.
-int TwoDigits(std::string_view reply, size_t at) {
-  if (!IsDigit(reply[at]) || !IsDigit(reply[at + 1]))
-    throw EConvertError(NotAnIntegerMessage(std::string(reply.substr(at, 2))));
-  return (reply[at] - '0') * 10 + (reply[at + 1] - '0');
-}
-
-// Where the group's key starts, when the key is there and the reply holds `length` characters from
-// that point.
-std::optional<size_t> FindGroup(std::string_view reply, std::string_view pattern, size_t length) {
-  auto k = FindReplyKey(reply, pattern, kAny);
-  if (!k || !ReplyField(reply, *k, length)) return std::nullopt;
-  return k;
+// A digit's position or a number's value, with the shared conversion's message naming the
+// characters when they are not digits.
+int Position(const L::ReplyGroup &group, size_t value) {
+  if (const auto position = group.Position(value)) return *position;
+  throw EConvertError(NotAnIntegerMessage(std::string(group.Text(value))));
 }
 
 void Coefficient(std::string_view r, ModbusReplySink &sink) {
-  auto k = FindGroup(r, "FMW:", 11);
-  if (!k) return;
-  sink.SetPosition(F::CoefficientMode, Digit(r, *k + 4));
-  sink.SetText(F::CoefficientFactor, r.substr(*k + 6, 5));
+  const auto g = L::FindGroup(r, L::kCoefficient);
+  if (!g) return;
+  sink.SetPosition(F::CoefficientMode, Position(*g, 0));
+  sink.SetText(F::CoefficientFactor, g->Text(1));
 }
 
 void MeterProfile(std::string_view r, ModbusReplySink &sink) {
-  auto k = FindGroup(r, "HART?:", 18);
-  if (!k) return;
-  sink.SetPosition(F::Enabled, Digit(r, *k + 6));
-  sink.SetPosition(F::DeviceMode, Digit(r, *k + 8));
-  sink.SetPosition(F::MeterType, TwoDigits(r, *k + 10));
-  sink.SetPosition(F::Preamble, Digit(r, *k + 13) - 4);
-  sink.SetText(F::ClearTime, r.substr(*k + 15, 3));
+  const auto g = L::FindGroup(r, L::kMeterProfile);
+  if (!g) return;
+  // Value 0 is the meter.
+  sink.SetPosition(F::Enabled, Position(*g, 1));
+  sink.SetPosition(F::DeviceMode, Position(*g, 2));
+  sink.SetPosition(F::MeterType, Position(*g, 3));
+  sink.SetPosition(F::Preamble, Position(*g, 4));
+  sink.SetText(F::ClearTime, g->Text(5));
 }
 
 void DataFormat(std::string_view r, ModbusReplySink &sink) {
-  auto k = FindGroup(r, "DFO?:", 10);
-  if (!k) return;
+  const auto g = L::FindGroup(r, L::kDataFormatGroup);
+  if (!g) return;
   const F boxes[] = {F::Format1, F::Format3, F::Format5, F::Format7, F::Format9};
-  for (size_t i = 0; i < 5; ++i) sink.SetPosition(boxes[i], Digit(r, *k + 5 + i));
+  for (size_t i = 0; i < 5; ++i) sink.SetPosition(boxes[i], Position(*g, 1 + i));
 }
 
 void CustomFormat(std::string_view r, ModbusReplySink &sink) {
-  auto k = FindGroup(r, "ZDY?:", 26);
-  if (!k) return;
-  sink.SetPosition(F::AddressBits, Digit(r, *k + 5) - 3);
-  const F rows[4][3] = {{F::Command1, F::StartAddress1, F::Length1},
-                        {F::Command3, F::StartAddress3, F::Length3},
-                        {F::Command5, F::StartAddress5, F::Length5},
-                        {F::Command7, F::StartAddress7, F::Length7}};
+  const auto g = L::FindGroup(r, L::kParsingFormatGroup);
+  if (!g) return;
+  sink.SetPosition(F::AddressBits, Position(*g, 1));
+  const F rows[4][L::kParsingRowValues] = {{F::Command1, F::StartAddress1, F::Length1},
+                                           {F::Command3, F::StartAddress3, F::Length3},
+                                           {F::Command5, F::StartAddress5, F::Length5},
+                                           {F::Command7, F::StartAddress7, F::Length7}};
   for (size_t v = 0; v < 4; ++v) {
-    const size_t at = *k + 7 + 5 * v;
-    sink.SetPosition(rows[v][0], Digit(r, at));
-    sink.SetText(rows[v][1], r.substr(at + 1, 2));
-    sink.SetPosition(rows[v][2], Digit(r, at + 3));
+    const size_t first = 2 + L::kParsingRowValues * v;
+    sink.SetPosition(rows[v][0], Position(*g, first));
+    sink.SetText(rows[v][1], g->Text(first + 1));
+    sink.SetPosition(rows[v][2], Position(*g, first + 2));
   }
 }
 
 void OperationMode(std::string_view r, ModbusReplySink &sink) {
-  auto k = FindGroup(r, "MD:", 4);
-  if (!k) return;
-  sink.SetPosition(F::OperationMode, Digit(r, *k + 3));
+  const auto g = L::FindGroup(r, L::kWorkingMode);
+  if (!g) return;
+  sink.SetPosition(F::OperationMode, Position(*g, 0));
 }
 
 void CustomCommand(std::string_view r, char command, F onOff, F bytes, ModbusReplySink &sink) {
-  const char pattern[] = {'C', 'A', 'M', 'D', kAny, command, ':'};
-  auto k = FindGroup(r, std::string_view(pattern, sizeof pattern), 11);
-  if (!k) return;
-  if (!IsDigit(r[*k + 9]) || !IsDigit(r[*k + 10])) {
-    // Applied in reading order: the switch first, then the count fails.
-    sink.SetPosition(onOff, Digit(r, *k + 7));
-    Digit(r, *k + 9);
-    Digit(r, *k + 10);
+  // Values: the meter, the command, its switch, the byte count, the bytes.
+  const auto g = L::FindGroup(r, L::kCustomCommand, command);
+  if (!g) return;
+  const std::string_view count = g->Text(3);
+  for (char c : count) {
+    if (c >= '0' && c <= '9') continue;
+    // Applied in reading order: the switch first, then the count fails on its first non-digit.
+    sink.SetPosition(onOff, Position(*g, 2));
+    throw EConvertError(NotAnIntegerMessage(std::string(1, c)));
   }
-  const size_t n = static_cast<size_t>((r[*k + 9] - '0') * 10 + (r[*k + 10] - '0'));
-  const size_t textLength = n == 0 ? 0 : 3 * n - 1;
-  if (n > 0 && !ReplyField(r, *k + 12, textLength)) return;  // cut short by the end of the reply
-  sink.SetPosition(onOff, Digit(r, *k + 7));
-  sink.SetText(bytes, n == 0 ? std::string_view() : r.substr(*k + 12, textLength));
+  const size_t n = static_cast<size_t>(Position(*g, 3));
+  const size_t textLength = L::HexPairsLength(n);
+  const size_t payload = g->Key() + L::kCustomCommand.FirstOf(L::Kind::Payload).at;
+  if (n > 0 && !ReplyField(r, payload, textLength)) return;  // cut short by the end of the reply
+  sink.SetPosition(onOff, Position(*g, 2));
+  sink.SetText(bytes, n == 0 ? std::string_view() : r.substr(payload, textLength));
 }
 
 }  // namespace
 
 void ApplyModbusParameterReply(std::string_view reply, ModbusReplySink &sink) {
-  if (!FindReplyKey(reply, "QQ")) return;
+  if (!FindReplyKey(reply, L::kMeterReplyMarker)) return;
   Coefficient(reply, sink);
   MeterProfile(reply, sink);
   DataFormat(reply, sink);

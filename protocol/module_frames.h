@@ -1,6 +1,6 @@
 // The converter module's configuration frames ("QQQ#" queries, "QQS#" settings, "KORVEN#" factory
-// commands), built from the values they carry: the one place each frame's layout is written, for
-// the window and for rq735ctl.
+// commands), built from the values they carry as their layouts (module_layouts.h) say, for the
+// window and for rq735ctl.
 //
 // Values are positions in their lists (counted from 0) or numbers. A value that its field cannot
 // carry is reported as a FieldProblem and stands as '0' digits in the frame, which must then not
@@ -15,7 +15,7 @@
 #include <vector>
 
 struct FieldProblem {
-  size_t field;  // which value, counted from 0 in the builder's arguments
+  size_t field;  // which value, counting from 0 the digits and numbers among the builder's arguments
   int32_t value;
   int32_t low, high;  // what the field can carry
 };

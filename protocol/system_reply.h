@@ -7,18 +7,20 @@
 #include <string>
 #include <string_view>
 
+// The fields in the order of the reply's groups (module_layout: line setting, working mode, slave
+// address, return time, HART interval, totalizer, cut-off, coefficient factor).
 struct SystemParameters {
-  std::optional<int> baudPosition;  // "BA2:", first digit: 1200 to 57600
-  std::optional<int> parityPosition;  // "BA2:", second digit: none, odd, even
-  std::optional<int> workingMode;     // "MD:", one digit
-  std::optional<std::string> slaveAddress;  // "ADR:", three characters
-  std::optional<int> returnTime;            // "XY:", one digit: 50 ms to 500 ms
-  std::optional<std::string> hartInterval;  // "JTM:", three characters, tens of ms
-  std::optional<std::string> rangeUpper;    // "AIN:", characters 1-6
-  std::optional<std::string> rangeLower;    // "AIN:", characters 8-13
-  std::optional<std::string> totalizerStart;  // "AIN:", characters 15-19
-  std::optional<std::string> cutoff;          // "ZOM:", five characters
-  std::optional<std::string> coefficient;     // "ADX:", four characters
+  std::optional<int> baudPosition;  // 1200 to 57600
+  std::optional<int> parityPosition;  // none, odd, even
+  std::optional<int> workingMode;
+  std::optional<std::string> slaveAddress;
+  std::optional<int> returnTime;            // 50 ms to 500 ms
+  std::optional<std::string> hartInterval;  // tens of ms
+  std::optional<std::string> rangeUpper;
+  std::optional<std::string> rangeLower;
+  std::optional<std::string> totalizerStart;
+  std::optional<std::string> cutoff;
+  std::optional<std::string> coefficient;
   // A digit field that holds no digit stops the reading with the shared conversion's message;
   // what was read before it is kept.
   std::optional<std::string> error;
