@@ -62,8 +62,6 @@ using Clock = std::chrono::steady_clock;
 using serial_detail::ReadCounters;
 using serial_detail::WakeSignal;
 
-constexpr uint32_t kNoIntervalWait = TComm::kNoIntervalWait;
-
 // Requested nice values: the read worker above the write worker. Refused without privilege.
 constexpr int kReadWorkerNice = -10;
 constexpr int kWriteWorkerNice = -5;
@@ -145,7 +143,7 @@ void TComm::Workers::ReadLoop() {
       const uint32_t interval = readInterval.load();
       const uint64_t total = uint64_t{readTotalConstant.load()} +
                              uint64_t{readTotalMultiplier.load()} * capacity;
-      if (interval != 0 && interval != kNoIntervalWait)
+      if (interval != 0 && interval != TComm::kNoIntervalWait)
         deadline = lastByte + std::chrono::milliseconds(interval);
       if (total != 0) {
         const auto totalEnd = firstByte + std::chrono::milliseconds(total);
@@ -190,7 +188,7 @@ void TComm::Workers::ReadLoop() {
           lastByte = now;
           gathered += kept;
         }
-        if (gathered == capacity || (gathered > 0 && readInterval.load() == kNoIntervalWait)) deliver();
+        if (gathered == capacity || (gathered > 0 && readInterval.load() == TComm::kNoIntervalWait)) deliver();
         continue;
       }
       if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
