@@ -17,6 +17,15 @@ constexpr int kUnitCodes[kUnitCount - 1] = {
     80,  81,  82,  91,  92,  93,  94,  95,  96,  97,  54,  55,  69,  89,  126, 128, 164, 165, 57,
 };
 
+// The position of every one-byte code; the monitor decodes a unit with each variable it shows.
+constexpr std::array<uint8_t, 256> MakeUnitPositions() {
+  std::array<uint8_t, 256> positions{};
+  for (auto &p : positions) p = kUnitCount - 1;
+  for (int i = 0; i < kUnitCount - 1; ++i) positions[static_cast<size_t>(kUnitCodes[i])] = static_cast<uint8_t>(i);
+  return positions;
+}
+constexpr std::array<uint8_t, 256> kUnitPositions = MakeUnitPositions();
+
 // The names of the unit lists, in their order.
 constexpr const char *kUnitNames[kUnitCount] = {
     "inH20",    "inhg",         "FtH20",        "mmH20",      "mmHg",       "psi",          "bar",
@@ -65,7 +74,5 @@ std::vector<uint8_t> HartLongFrame(int preambles, uint8_t masterFlag, const Hart
 std::vector<uint8_t> HartRawFrame(int preambles, const std::vector<uint8_t> &body) { return Frame(preambles, body); }
 
 int UnitPosition(int unitCode) {
-  for (int i = 0; i < kUnitCount - 1; ++i)
-    if (kUnitCodes[i] == unitCode) return i;
-  return kUnitCount - 1;
+  return unitCode >= 0 && unitCode < 256 ? kUnitPositions[static_cast<size_t>(unitCode)] : kUnitCount - 1;
 }
