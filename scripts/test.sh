@@ -32,7 +32,7 @@ if [ "${RQ735_SKIP_SANITIZERS:-0}" != 1 ]; then
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   RQ735_BUILD_DIR="$build-sanitize" RQ735_BUILD_TYPE=Debug "$root/scripts/build.sh" -DRQ735_WERROR=ON -DRQ735_SANITIZE=ON \
     -DRQ735_BUILD_BENCH=OFF
-  # The 400 request-reply cycles and the minute of trend polling (4 minutes of waiting on the line)
+  # The 200 request-reply cycles and the minute of trend polling (2.5 minutes of waiting on the line)
   # run in the first pass only.
   run_ctest "$build-sanitize" --timeout 600 -E '^(ManyCycles|MonitorWithSimulator)\.'
 fi

@@ -1,4 +1,4 @@
-// Four hundred request-reply cycles in a row against the simulated module, in four runs of 100 (one
+// Two hundred request-reply cycles in a row against the simulated module, in two runs of 100 (one
 // window and one simulator each): every reply arrives as one delivery, is routed to the request
 // that asked for it, and the settings sent along the way are the ones the module reports.
 #include <QComboBox>
@@ -125,9 +125,7 @@ void RunCycles(int run) {
   EXPECT_EQ(WaitForReceiveBox(form), "QVAL:AD1:32768,12.000mA#");
 }
 
-TEST(ManyCycles, Run1Of4) { RunCycles(0); }
-TEST(ManyCycles, Run2Of4) { RunCycles(1); }
-TEST(ManyCycles, Run3Of4) { RunCycles(2); }
-TEST(ManyCycles, Run4Of4) { RunCycles(3); }
+TEST(ManyCycles, Run1Of2) { RunCycles(0); }
+TEST(ManyCycles, Run2Of2) { RunCycles(1); }
 
 }  // namespace
