@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "protocol/hart.h"
+#include "protocol/number_format.h"
 
 namespace {
 
@@ -30,11 +31,7 @@ void AppendFloat(std::vector<uint8_t> *out, float value) {
 }
 
 float FloatAt(const std::vector<uint8_t> &data, size_t at) {
-  uint32_t bits = 0;
-  for (size_t i = 0; i < 4; ++i) bits = bits << 8 | data[at + i];
-  float value;
-  std::memcpy(&value, &bits, sizeof value);
-  return value;
+  return FloatFromBytes(data[at], data[at + 1], data[at + 2], data[at + 3]);
 }
 
 bool KnownUnit(uint8_t unit) { return UnitPosition(unit) != kUnitCount - 1; }
