@@ -9,6 +9,7 @@ set(RQ735_PROTOCOL_SOURCES
   protocol/hart.cpp protocol/hart.h
   protocol/hart_answer.cpp protocol/hart_answer.h
   protocol/hart_codes.cpp protocol/hart_codes.h
+  protocol/hart_commands.cpp protocol/hart_commands.h
   protocol/hart_reply.cpp protocol/hart_reply.h
   protocol/hex.cpp protocol/hex.h
   protocol/ieee754_text.cpp protocol/ieee754_text.h
@@ -21,6 +22,7 @@ set(RQ735_PROTOCOL_SOURCES
   protocol/module_frames.cpp protocol/module_frames.h
   protocol/module_layouts.cpp protocol/module_layouts.h
   protocol/number_format.cpp protocol/number_format.h
+  protocol/packed_ascii.cpp protocol/packed_ascii.h
   protocol/system_reply.cpp protocol/system_reply.h
   protocol/telnet.cpp protocol/telnet.h)
 

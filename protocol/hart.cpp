@@ -76,3 +76,15 @@ std::vector<uint8_t> HartRawFrame(int preambles, const std::vector<uint8_t> &bod
 int UnitPosition(int unitCode) {
   return unitCode >= 0 && unitCode < 256 ? kUnitPositions[static_cast<size_t>(unitCode)] : kUnitCount - 1;
 }
+
+std::optional<uint8_t> UnitCodeFromName(std::string_view name) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  for (int i = 0; i < kUnitCount - 1; ++i) {
+    const std::string_view candidate = kUnitNames[i];
+    if (candidate.size() != name.size()) continue;
+    bool same = true;
+    for (size_t k = 0; k < name.size() && same; ++k) same = lower(candidate[k]) == lower(name[k]);
+    if (same) return static_cast<uint8_t>(kUnitCodes[i]);
+  }
+  return std::nullopt;
+}

@@ -35,3 +35,6 @@ constexpr int kUnitCount = 77;
 int UnitPosition(int unitCode);
 // The name of a position in the unit lists ("inH20" ... "%", "other"), UTF-8; "" outside them.
 const char *UnitName(int position);
+// The unit code of a name in the unit lists ("CuMtr_hr" gives 19), upper and lower case alike;
+// nothing for "other" and for names the lists do not hold.
+std::optional<uint8_t> UnitCodeFromName(std::string_view name);

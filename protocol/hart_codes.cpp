@@ -69,6 +69,31 @@ std::string ResponseCodeText(uint8_t code) {
   return number + (IsWarningCode(code) ? " command-specific warning" : " command-specific error");
 }
 
+std::string ResponseCodeText(uint8_t code, int command) {
+  struct Meaning {
+    uint8_t command;
+    uint8_t code;
+    const char *name;
+  };
+  static constexpr Meaning kMeanings[] = {
+      {kReadDeviceVariablesWithStatus, kResponseTruncated, "command response truncated"},
+      {kWriteDampingValue, kSetToNearestPossibleValue, "set to nearest possible value"},
+      {kWriteRangeValues, kLowerRangeValueTooHigh, "lower range value too high"},
+      {kWriteRangeValues, kLowerRangeValueTooLow, "lower range value too low"},
+      {kWriteRangeValues, kUpperRangeValueTooHigh, "upper range value too high"},
+      {kWriteRangeValues, kUpperRangeValueTooLow, "upper range value too low"},
+      {kWriteRangeValues, kRangeValuesOutOfLimits, "upper and lower range values out of limits"},
+      {kWriteRangeValues, kSpanTooSmall, "span too small"},
+      {kWriteRangeValues, kInvalidSpan, "invalid span"},
+      {kResetConfigurationChanged, kConfigurationChangeCounterMismatch, "configuration change counter mismatch"},
+      {kEnterExitFixedCurrent, kInMultidropMode, "in multidrop mode"},
+      {kWriteResponsePreambles, kSetToNearestPossibleValue, "set to nearest possible value"},
+  };
+  for (const Meaning &m : kMeanings)
+    if (m.command == command && m.code == code) return std::to_string(code) + " " + m.name;
+  return ResponseCodeText(code);
+}
+
 std::string CommunicationErrorText(uint8_t status) {
   struct Named {
     uint8_t bit;

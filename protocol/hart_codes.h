@@ -38,6 +38,10 @@ constexpr size_t kLongAddressLength = 5;
 // A byte count is one byte: no frame carries more data than this.
 constexpr size_t kMaxDataBytes = 255;
 
+// The number of preambles before a frame, in either direction.
+constexpr int kMinPreambles = 5;
+constexpr int kMaxPreambles = 20;
+
 // A floating-point value whose first byte is this is HART's not-a-number (7F A0 00 00) or beyond
 // every number; the program shows none of them as a value.
 constexpr uint8_t kNotANumberFirstByte = 0x7F;
@@ -99,6 +103,24 @@ enum ResponseCode : uint8_t {
   kCommandNotImplemented = 64,
 };
 
+// Response codes whose meaning depends on the command, for the commands that use them.
+enum CommandResponseCode : uint8_t {
+  kSetToNearestPossibleValue = 8,         // a warning: the value was taken, rounded (34, 59)
+  kConfigurationChangeCounterMismatch = 9,  // 38
+  kLowerRangeValueTooHigh = 9,            // 35
+  kLowerRangeValueTooLow = 10,            // 35
+  kUpperRangeValueTooHigh = 11,           // 35
+  kInMultidropMode = 11,                  // 40
+  kUpperRangeValueTooLow = 12,            // 35
+  kRangeValuesOutOfLimits = 13,           // 35
+  kSpanTooSmall = 14,                     // a warning (35)
+  kInvalidSpan = 29,                      // 35
+  kResponseTruncated = 30,                // a warning: fewer device variables than asked (9)
+};
+// ResponseCodeText, with the meaning a code has for `command` where it depends on the command:
+// "11 upper range value too high" for command 35, "11 in multidrop mode" for command 40.
+std::string ResponseCodeText(uint8_t code, int command);
+
 // Bit 7 of the first status byte: the instrument did not receive the request right; the other bits
 // then say how, instead of a response code.
 constexpr uint8_t kCommunicationError = 0x80;
@@ -129,6 +151,40 @@ enum DeviceStatusBit : uint8_t {
   kConfigurationChanged = 0x40,
   kDeviceMalfunction = 0x80,
 };
+// Device variable codes that stand for a role rather than a variable of the instrument (command 9).
+enum DeviceVariableCode : uint8_t {
+  kPercentOfRangeVariable = 244,
+  kLoopCurrentVariable = 245,
+  kPrimaryVariableCode = 246,
+  kSecondaryVariableCode = 247,
+  kTertiaryVariableCode = 248,
+  kQuaternaryVariableCode = 249,
+};
+// The status byte of a device variable (command 9): bits 6-7 the quality of its value.
+constexpr uint8_t kVariableQualityMask = 0xC0;
+enum VariableQuality : uint8_t {
+  kVariableBad = 0x00,
+  kVariablePoorAccuracy = 0x40,
+  kVariableFixed = 0x80,  // manual or fixed
+  kVariableGood = 0xC0,
+};
+constexpr uint8_t kVariableLimitConstant = 0x30;
+
+// Unit codes with a meaning of their own beyond the unit lists.
+constexpr uint8_t kUnitMilliampere = 39;
+constexpr uint8_t kUnitPercent = 57;
+constexpr uint8_t kUnitNotUsed = 250;
+
+// Command 15's write-protect code.
+constexpr uint8_t kNotWriteProtected = 0;
+constexpr uint8_t kWriteProtected = 1;
+
+// Dates travel as day, month and the year less this.
+constexpr int kDateYearBase = 1900;
+
+// Command 40 with this current leaves fixed current mode.
+constexpr float kLeaveFixedCurrent = 0.0f;
+
 // The name of one device status bit ("loop current fixed"); "" for a value that is not one bit.
 const char *DeviceStatusBitName(uint8_t bit);
 // The bits set, from the most significant, joined by ", "; "" when none is.

@@ -37,6 +37,7 @@ std::optional<IdentityReply> ReadIdentityReply(const uint8_t *reply, int searchL
   const uint8_t *d = r + kIdentityData;
   out.identity = {d[A::kManufacturer], d[A::kDeviceType], {d[A::kDeviceId], d[A::kDeviceId + 1], d[A::kDeviceId + 2]}};
   out.preambleNeed = d[A::kPreambleNeed];
+  out.universalRevision = d[A::kUniversalRevision];
   return out;
 }
 

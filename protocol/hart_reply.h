@@ -21,8 +21,23 @@ constexpr size_t kStatusBytes = 2;  // response code, device status
 constexpr size_t kManufacturer = 3;
 constexpr size_t kDeviceType = 4;
 constexpr size_t kPreambleNeed = 5;
+constexpr size_t kUniversalRevision = 6;
+constexpr size_t kDeviceRevision = 7;
+constexpr size_t kSoftwareRevision = 8;
+constexpr size_t kHardwareRevision = 9;  // and the physical signalling code in its low three bits
+constexpr size_t kIdentityFlags = 10;
 constexpr size_t kDeviceId = 11;  // three bytes, most significant first
 constexpr size_t kIdentityLength = kDeviceId + 3;
+// Universal revision 6 and later go on.
+constexpr size_t kResponsePreambleNeed = 14;
+constexpr size_t kMaxDeviceVariables = 15;
+constexpr size_t kConfigurationChangeCounter = 16;  // two bytes
+constexpr size_t kExtendedDeviceStatus = 18;
+// Universal revision 7 goes on.
+constexpr size_t kManufacturerCode = 19;          // two bytes
+constexpr size_t kPrivateLabelDistributor = 21;  // two bytes
+constexpr size_t kDeviceProfile = 23;
+constexpr size_t kRevision7IdentityLength = kDeviceProfile + 1;
 // Command 3: the loop current, then the variables, each a unit code and four value bytes.
 constexpr size_t kLoopCurrent = 2;
 constexpr size_t kFirstVariable = 6;
@@ -38,6 +53,7 @@ std::optional<int> FindHartReply(const uint8_t *reply, int searchLength, int hel
 struct IdentityReply {
   HartIdentity identity;
   uint8_t preambleNeed = 0;  // the number of request preambles the instrument asks for
+  uint8_t universalRevision = 0;  // the HART revision whose universal commands it answers
 };
 std::optional<IdentityReply> ReadIdentityReply(const uint8_t *reply, int searchLength, int held);
 

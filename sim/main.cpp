@@ -43,17 +43,21 @@ struct Options {
   bool publish = true;
   bool trace = false;
   bool frozen = false;
+  SimHartOptions hart;
 };
 
 void PrintUsage(FILE *out) {
   std::fprintf(out,
-               "usage: rq735-sim [--quiet] [--no-publish] [--frozen] [-v] [--version]\n"
+               "usage: rq735-sim [--quiet] [--no-publish] [--frozen] [--hart7] [--write-protect] [-v]\n"
+               "                 [--version]\n"
                "Simulates an RQ735 converter module, with a HART instrument behind it, on a\n"
                "pseudo-terminal.\n"
                "  --quiet       print only the port line\n"
                "  --no-publish  do not publish the port in %s\n"
                "  --frozen      hold the instrument's values still (12 mA, 60 m3/h, 21.5 degC,\n"
                "                2.5 bar, 1000 m3)\n"
+               "  --hart7       the instrument answers as universal revision 7 (default 5)\n"
+               "  --write-protect  the instrument refuses every write (response code 7)\n"
                "  -v            trace requests and answers\n"
                "The first line printed names the port to open. Stop with Ctrl-C.\n",
                SimulatedPortDirectory().c_str());
@@ -85,6 +89,10 @@ int main(int argc, char **argv) {
       options.publish = false;
     } else if (arg == "--frozen") {
       options.frozen = true;
+    } else if (arg == "--hart7") {
+      options.hart.universalRevision = 7;
+    } else if (arg == "--write-protect") {
+      options.hart.writeProtect = true;
     } else if (arg == "-v" || arg == "--verbose") {
       options.trace = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -153,7 +161,7 @@ int main(int argc, char **argv) {
     std::printf("rq735-sim: %s (%s)\n", published.c_str(), slavePath.c_str());
   std::fflush(stdout);
 
-  SimModule module;
+  SimModule module(options.hart);
   const Clock::time_point started = Clock::now();
   std::vector<uint8_t> request;
   Clock::time_point lastByte{};

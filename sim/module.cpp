@@ -69,7 +69,7 @@ uint64_t PowerOfTen(int n) {
 
 }  // namespace
 
-SimModule::SimModule() : state_(InitialState()) {}
+SimModule::SimModule(SimHartOptions hart) : state_(InitialState()), instrument_(hart) {}
 
 SimModuleState SimModule::InitialState() {
   SimModuleState s;
@@ -187,7 +187,7 @@ uint8_t SimModule::SlaveAddress() const {
 }
 
 std::vector<uint16_t> SimModule::HoldingRegisters() const {
-  const HartProcessValues values = SimHartInstrument::ValuesAt(clock_);
+  const HartProcessValues values = instrument_.Values(clock_);
   const std::string &formats = state_.meters[0].dataFormats;
   const float published[5] = {values.current, values.variables[0].value, values.variables[1].value,
                               values.variables[2].value, values.variables[3].value};

@@ -79,7 +79,7 @@ class SimModule {
   static const char kAcknowledge[];  // "OK#": a setting or factory command was taken
   static const char kRefuse[];       // "ERR#": a configuration frame the module cannot take
 
-  SimModule();
+  explicit SimModule(SimHartOptions hart = {});
 
   // The answer to one request; empty when the module stays silent.
   std::vector<uint8_t> Answer(const std::vector<uint8_t> &request);

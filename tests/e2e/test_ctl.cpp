@@ -348,8 +348,8 @@ TEST(Ctl, RepliesThatDoNotCheckOutAreRefusedAndRawFramesGoOutAsTyped) {
 
   // What is typed goes out exactly: pairs with or without blanks, either case, beyond 15 bytes.
   const std::vector<uint8_t> preambles(7, hart::kPreamble);
-  QString message = "82 a6 06 00 12 34 11 18";  // command 17, write message: 24 data bytes
-  std::vector<uint8_t> body = {0x82, 0xA6, 0x06, 0x00, 0x12, 0x34, 0x11, 0x18};
+  QString message = "82 a6 06 00 12 34 c8 18";  // device-specific command 200: 24 data bytes
+  std::vector<uint8_t> body = {0x82, 0xA6, 0x06, 0x00, 0x12, 0x34, 0xC8, 0x18};
   for (int i = 0; i < 24; ++i) {
     message += " 41";
     body.push_back(0x41);
@@ -370,7 +370,7 @@ TEST(Ctl, RepliesThatDoNotCheckOutAreRefusedAndRawFramesGoOutAsTyped) {
     ASSERT_EQ(module.Requests().size(), 1u) << t.typed.toStdString();
     EXPECT_EQ(module.Requests()[0], frame) << t.typed.toStdString();
   }
-  // The instrument does not know command 17: told by name, and its reply still shown as it came.
+  // The instrument does not know command 200: told by name, and its reply still shown as it came.
   EXPECT_TRUE(last.err.contains("64 command not implemented")) << last.err.toStdString();
   EXPECT_TRUE(last.out.contains("HART reply")) << last.out.toStdString();
 }

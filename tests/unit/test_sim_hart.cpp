@@ -2,11 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "protocol/hart.h"
+#include "protocol/hart_answer.h"
+#include "protocol/hart_commands.h"
 #include "protocol/number_format.h"
 #include "sim/hart_instrument.h"
 #include "sim/module.h"
@@ -173,9 +176,9 @@ TEST(SimHartInstrument, SilentForFramesNotMeantForIt) {
 
 TEST(SimHartInstrument, UnknownCommandAtLongAddressIsNotImplemented) {
   SimModule module;
-  const Bytes reply = Ask(module, HartLongFrame(5, kMaster, Identity(), 48, {0x01, 0x02}));
+  const Bytes reply = Ask(module, HartLongFrame(5, kMaster, Identity(), hart::kPerformDeviceReset, {0x01, 0x02}));
   ExpectWellFormed(reply, 5);
-  EXPECT_EQ(reply[11], 48);
+  EXPECT_EQ(reply[11], hart::kPerformDeviceReset);
   EXPECT_EQ(reply[12], 2);
   EXPECT_EQ(reply[13], hart::kCommandNotImplemented);
   EXPECT_EQ(reply[14], 0x00);
@@ -266,4 +269,219 @@ TEST(SimHartInstrument, RandomFramesGetNoneOrASoundReply) {
     ExpectWellFormed(reply, reply[5] == 0x86 ? 5 : 1);
   }
   EXPECT_GT(answered, 1000u);
+}
+
+namespace {
+
+// The instrument as the communicator talks to it: addressed as its command 0 says, every reply
+// checked before its data are read.
+struct Communicator {
+  SimHartInstrument instrument;
+  IdentityReply identity;
+  double clock = 0;
+
+  explicit Communicator(SimHartOptions options = {}) : instrument(options) {
+    const Bytes reply = instrument.Answer(HartShortFrame(5, kMaster, 0, hart::kReadUniqueIdentifier), 0);
+    identity = ReadIdentityReply(reply.data(), static_cast<int>(reply.size()), static_cast<int>(reply.size())).value();
+  }
+  HartAnswer Send(const Bytes &frame) {
+    const Bytes reply = instrument.Answer(frame, clock);
+    return CheckHartAnswer(frame, reply.data(), reply.size());
+  }
+  HartAnswer Ask(uint8_t command, const Bytes &data = {}) {
+    const HartRequest request = BuildHartRequest(identity, command, data);
+    EXPECT_TRUE(request.problem.empty()) << request.problem;
+    return Send(request.frame);
+  }
+  // Sent as typed, past the builders' checks: what the instrument itself refuses.
+  uint8_t Code(uint8_t command, const Bytes &data = {}) {
+    return Send(HartLongFrame(5, kMaster, {kManufacturerBits, SimHartInstrument::kDeviceType, SimHartInstrument::kDeviceId},
+                              command, data))
+        .status;
+  }
+  static constexpr uint8_t kManufacturerBits = SimHartInstrument::kManufacturer;
+  // The data of a reply that must be good.
+  Bytes Data(uint8_t command, const Bytes &data = {}) {
+    const HartAnswer answer = Ask(command, data);
+    EXPECT_EQ(answer.verdict, HartVerdict::Data) << int{command} << ": " << answer.Reason();
+    EXPECT_EQ(answer.status, hart::kSuccess) << int{command};
+    return answer.data;
+  }
+};
+
+Bytes Float(float value) {
+  uint32_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return {static_cast<uint8_t>(bits >> 24), static_cast<uint8_t>(bits >> 16), static_cast<uint8_t>(bits >> 8),
+          static_cast<uint8_t>(bits)};
+}
+
+}  // namespace
+
+TEST(SimHartInstrument, EveryWriteReadsBackThroughTheParsers) {
+  Communicator c({7, false});
+  EXPECT_EQ(c.identity.universalRevision, 7);
+  EXPECT_EQ(c.Ask(hart::kReadMessage).deviceStatus & hart::kConfigurationChanged, 0);
+
+  const HartRequestData message = MessageRequest("loop 7 commissioned");
+  EXPECT_EQ(ParseMessage(c.Data(hart::kWriteMessage, message.data)), "LOOP 7 COMMISSIONED");
+  EXPECT_EQ(ParseMessage(c.Data(hart::kReadMessage)), "LOOP 7 COMMISSIONED");
+
+  const HartTagDescriptorDate tdd{"PT-204", "STEAM HEADER", {2026, 12, 9}};
+  c.Data(hart::kWriteTagDescriptorDate, TagDescriptorDateRequest(tdd).data);
+  const auto readTdd = ParseTagDescriptorDate(c.Data(hart::kReadTagDescriptorDate));
+  ASSERT_TRUE(readTdd);
+  EXPECT_EQ(readTdd->tag, tdd.tag);
+  EXPECT_EQ(readTdd->descriptor, tdd.descriptor);
+  EXPECT_EQ(readTdd->date, tdd.date);
+
+  EXPECT_EQ(ParseFinalAssemblyNumber(c.Data(hart::kWriteFinalAssemblyNumber, FinalAssemblyNumberRequest(16777215).data)),
+            16777215u);
+  EXPECT_EQ(ParseFinalAssemblyNumber(c.Data(hart::kReadFinalAssemblyNumber)), 16777215u);
+  c.Data(hart::kWriteLongTag, LongTagRequest("Dampfkessel Süd, Linie 2").data);
+  EXPECT_EQ(ParseLongTag(c.Data(hart::kReadLongTag)), "Dampfkessel Süd, Linie 2");
+
+  EXPECT_EQ(ParseDamping(c.Data(hart::kWriteDampingValue, DampingRequest(2.5).data)), 2.5f);
+  c.Data(hart::kWriteRangeValues, RangeValuesRequest(ParseUnit("l_min").value(), 150, 10).data);
+  c.Data(hart::kWritePrimaryVariableUnits, PrimaryVariableUnitsRequest(ParseUnit("CuMtr_hr").value()));
+  const auto info = ParseDeviceInformation(c.Data(hart::kReadDeviceInformation));
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->damping, 2.5f);
+  EXPECT_EQ(info->upperRange, 150.0f);
+  EXPECT_EQ(info->lowerRange, 10.0f);
+  EXPECT_EQ(info->rangeUnit, 19) << "one unit for the primary variable and its range";
+  EXPECT_EQ(info->writeProtect, hart::kNotWriteProtected);
+  EXPECT_TRUE(info->analogChannelFlags);
+  EXPECT_EQ(ParsePrimaryVariable(c.Data(hart::kReadPrimaryVariable))->unit, 19);
+
+  // The response preambles count from this reply on, and command 0 of revision 7 tells them.
+  c.Data(hart::kWriteResponsePreambles, ResponsePreamblesRequest(9).data);
+  const Bytes identity = c.instrument.Answer(HartShortFrame(5, kMaster, 0, hart::kReadUniqueIdentifier), 0);
+  Bytes nine(9, 0xFF);
+  nine.push_back(hart::kShortReply);
+  EXPECT_EQ(Bytes(identity.begin(), identity.begin() + 10), nine);
+  const HartAnswer zero = CheckHartAnswer(HartShortFrame(5, kMaster, 0, 0), identity.data(), identity.size());
+  ASSERT_EQ(zero.data.size(), hart_answer::kRevision7IdentityLength - hart_answer::kStatusBytes);
+  EXPECT_EQ(zero.data[hart_answer::kResponsePreambleNeed - 2], 9);
+
+  c.Data(hart::kWritePollingAddress, PollingAddressRequest(5).data);
+  EXPECT_EQ(c.instrument.PollingAddress(), 5);
+
+  // Configuration changed until command 38 carries the counter the instrument holds.
+  const HartAnswer changed = c.Ask(hart::kReadMessage);
+  EXPECT_TRUE(changed.deviceStatus & hart::kConfigurationChanged);
+  constexpr size_t kCounter = hart_answer::kConfigurationChangeCounter - hart_answer::kStatusBytes;
+  const uint16_t counter = static_cast<uint16_t>(zero.data[kCounter] << 8 | zero.data[kCounter + 1]);
+  EXPECT_EQ(counter, 8) << "eight writes so far, the preambles' included";
+  EXPECT_EQ(c.Ask(hart::kResetConfigurationChanged, ResetConfigurationChangedRequest(counter - 1)).status,
+            hart::kConfigurationChangeCounterMismatch);
+  const uint16_t now = static_cast<uint16_t>(counter + 1);  // the polling address came after
+  EXPECT_EQ(ParseConfigurationReset(c.Data(hart::kResetConfigurationChanged, ResetConfigurationChangedRequest(now)))
+                ->counter,
+            now);
+  EXPECT_EQ(c.Ask(hart::kReadMessage).deviceStatus & hart::kConfigurationChanged, 0);
+}
+
+TEST(SimHartInstrument, RevisionFiveLacksTheLaterCommandsAndFieldsAndSixGetsThem) {
+  Communicator five;
+  EXPECT_EQ(five.identity.universalRevision, 5);
+  for (uint8_t command : {hart::kReadLongTag, hart::kWriteLongTag, hart::kReadDeviceVariablesWithStatus}) {
+    EXPECT_FALSE(BuildHartRequest(five.identity, command, Bytes(32)).problem.empty()) << "refused before sent";
+    EXPECT_EQ(five.Code(command, Bytes(32)), hart::kCommandNotImplemented) << int{command};
+  }
+  EXPECT_EQ(five.Data(hart::kReadDeviceInformation).size(), 17u);
+  EXPECT_EQ(ParseConfigurationReset(five.Data(hart::kResetConfigurationChanged))->counter, std::nullopt);
+  EXPECT_EQ(five.Data(hart::kReadAdditionalDeviceStatus).size(), 6u);
+
+  Communicator seven({7, false});
+  const auto variables = ParseDeviceVariables(seven.Data(
+      hart::kReadDeviceVariablesWithStatus,
+      DeviceVariablesRequest({hart::kPrimaryVariableCode, 2, hart::kLoopCurrentVariable, 77}, 7).data));
+  ASSERT_TRUE(variables);
+  ASSERT_EQ(variables->variables.size(), 4u);
+  EXPECT_EQ(variables->variables[0].value, 60.0f);
+  EXPECT_EQ(variables->variables[0].status & hart::kVariableQualityMask, hart::kVariableGood);
+  EXPECT_EQ(variables->variables[1].unit, SimHartInstrument::kUnitBar);
+  EXPECT_EQ(variables->variables[2].value, 12.0f);
+  EXPECT_EQ(variables->variables[3].unit, hart::kUnitNotUsed) << "no variable 77";
+  EXPECT_TRUE(std::isnan(variables->variables[3].value));
+  EXPECT_TRUE(variables->timeStamp);
+}
+
+TEST(SimHartInstrument, WriteProtectionRefusesEveryWriteAndChangesNothing) {
+  Communicator c({5, true});
+  const Bytes before13 = c.Data(hart::kReadTagDescriptorDate), before15 = c.Data(hart::kReadDeviceInformation);
+  EXPECT_EQ(ParseDeviceInformation(before15)->writeProtect, hart::kWriteProtected);
+  const std::pair<uint8_t, Bytes> writes[] = {
+      {hart::kWritePollingAddress, {3}},
+      {hart::kWriteMessage, MessageRequest("X").data},
+      {hart::kWriteTagDescriptorDate, TagDescriptorDateRequest({"X", "Y", {2000, 1, 1}}).data},
+      {hart::kWriteFinalAssemblyNumber, {0, 0, 1}},
+      {hart::kWriteDampingValue, Float(1)},
+      {hart::kWriteRangeValues, RangeValuesRequest(19, 100, 0).data},
+      {hart::kWritePrimaryVariableUnits, {7}},
+      {hart::kWriteResponsePreambles, {7}},
+  };
+  for (const auto &[command, data] : writes) {
+    const HartAnswer answer = c.Ask(command, data);
+    EXPECT_EQ(answer.verdict, HartVerdict::Refused) << int{command};
+    EXPECT_EQ(answer.Reason(), "7 in write-protect mode") << int{command};
+  }
+  EXPECT_EQ(c.Data(hart::kReadTagDescriptorDate), before13);
+  EXPECT_EQ(c.Data(hart::kReadDeviceInformation), before15);
+  EXPECT_EQ(c.instrument.PollingAddress(), 0);
+  EXPECT_EQ(c.Ask(hart::kReadMessage).deviceStatus, 0) << "nothing changed";
+  EXPECT_EQ(c.Ask(hart::kEnterExitFixedCurrent, FixedCurrentRequest(4).data).status, hart::kSuccess)
+      << "a loop test writes no setting";
+}
+
+TEST(SimHartInstrument, FixedCurrentDrivesWhatItReportsUntilLeft) {
+  Communicator c;
+  c.Data(hart::kWriteRangeValues, RangeValuesRequest(19, 150, 50).data);
+  c.Data(hart::kResetConfigurationChanged);
+  for (float mA : {4.0f, 12.0f, 20.0f}) {
+    EXPECT_EQ(ParseFixedCurrent(c.Data(hart::kEnterExitFixedCurrent, FixedCurrentRequest(mA).data)), mA);
+    const HartAnswer two = c.Ask(hart::kReadLoopCurrentAndPercent);
+    EXPECT_EQ(two.deviceStatus, hart::kLoopCurrentFixed) << "only the fixed current to report";
+    const auto loop = ParseLoopCurrent(two.data);
+    EXPECT_EQ(loop->milliamperes, mA);
+    EXPECT_FLOAT_EQ(loop->percentOfRange, (mA - 4) / 16 * 100);
+    EXPECT_FLOAT_EQ(ParsePrimaryVariable(c.Data(hart::kReadPrimaryVariable))->value, 50 + (mA - 4) / 16 * 100);
+    const Bytes three = c.Data(hart::kReadDynamicVariables);
+    EXPECT_EQ(FloatAt(three, 0), mA);
+  }
+  EXPECT_EQ(c.Code(hart::kEnterExitFixedCurrent, Float(3.0f)), hart::kParameterTooSmall);
+  EXPECT_EQ(c.Code(hart::kEnterExitFixedCurrent, Float(22.0f)), hart::kParameterTooLarge);
+  EXPECT_TRUE(c.instrument.CurrentFixed()) << "a refused value leaves the fixed current as it was";
+
+  c.Data(hart::kEnterExitFixedCurrent, FixedCurrentRequest(hart::kLeaveFixedCurrent).data);
+  const HartAnswer after = c.Ask(hart::kReadLoopCurrentAndPercent);
+  EXPECT_EQ(after.deviceStatus, 0);
+  // Back to the flow, 60 m3/h at time 0, on the range 50 to 150.
+  EXPECT_FLOAT_EQ(ParseLoopCurrent(after.data)->milliamperes, 4 + 0.1f * 16);
+  EXPECT_FLOAT_EQ(ParseLoopCurrent(after.data)->percentOfRange, 10);
+}
+
+TEST(SimHartInstrument, RefusesWithTheResponseCodeThatFits) {
+  Communicator c;
+  EXPECT_EQ(c.Code(hart::kWriteTagDescriptorDate, Bytes(20, 0x20)), hart::kTooFewDataBytes);
+  EXPECT_EQ(c.Code(hart::kWriteRangeValues, Bytes(8)), hart::kTooFewDataBytes);
+  EXPECT_EQ(c.Code(hart::kWriteDampingValue), hart::kTooFewDataBytes);
+  EXPECT_EQ(c.Code(hart::kWriteDampingValue, Float(40)), hart::kParameterTooLarge);
+  EXPECT_EQ(c.Code(hart::kWriteDampingValue, Float(-1)), hart::kParameterTooSmall);
+  EXPECT_EQ(c.Code(hart::kWriteResponsePreambles, {4}), hart::kParameterTooSmall);
+  EXPECT_EQ(c.Code(hart::kWriteResponsePreambles, {21}), hart::kParameterTooLarge);
+  EXPECT_EQ(c.Code(hart::kWritePrimaryVariableUnits, {200}), hart::kInvalidSelection) << "no unit of the list";
+  EXPECT_EQ(c.Code(hart::kWriteRangeValues, RangeValuesRequest(19, 100, -1).data), hart::kLowerRangeValueTooLow);
+  EXPECT_EQ(c.Code(hart::kWriteRangeValues, RangeValuesRequest(19, 250, 0).data), hart::kUpperRangeValueTooHigh);
+  EXPECT_EQ(c.Code(hart::kWriteRangeValues, RangeValuesRequest(19, 50.5, 50).data), hart::kInvalidSpan);
+  EXPECT_EQ(c.Code(hart::kWriteRangeValues, RangeValuesRequest(19, 50, 100).data), hart::kInvalidSpan);
+  EXPECT_EQ(c.Ask(hart::kReadMessage).deviceStatus, 0) << "nothing was taken";
+
+  // A range the flow leaves: the current stops at what the output can drive, and says so.
+  c.Data(hart::kWriteRangeValues, RangeValuesRequest(19, 40, 0).data);
+  const HartAnswer saturated = c.Ask(hart::kReadLoopCurrentAndPercent);
+  EXPECT_TRUE(saturated.deviceStatus & hart::kLoopCurrentSaturated);
+  EXPECT_EQ(ParseLoopCurrent(saturated.data)->milliamperes, SimHartInstrument::kHighestCurrent);
+  EXPECT_FLOAT_EQ(ParseLoopCurrent(saturated.data)->percentOfRange, 150);
 }
