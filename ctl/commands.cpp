@@ -378,7 +378,7 @@ class Session {
           if (answer.Warning()) Warn(what + ": response code " + answer.Reason());
           return answer;
         case HartVerdict::NotAnAnswer:
-          Fail(kModuleFailed, "the reply to " + what + " does not check out: " + answer.problem);
+          Fail(kModuleFailed, "the reply to " + what + " does not check out: " + answer.problem + ": " + Received(*reply));
           break;
         case HartVerdict::CommunicationError:
           Fail(kModuleFailed, "the instrument did not receive " + what + " right (" + answer.Reason() + ")");
@@ -393,6 +393,13 @@ class Session {
       }
       return std::nullopt;
     }
+  }
+
+  // What came, for a reply that is not one: another program's greeting, a device server's refusal.
+  static std::string Received(const std::vector<uint8_t> &reply) {
+    constexpr size_t kShown = 48;
+    const size_t shown = std::min(reply.size(), kShown);
+    return BytesAndText(reply.data(), shown) + (reply.size() > shown ? " ..." : "");
   }
 
   // The reply frame of a checked answer, without its checksum, for the readers of its fields.

@@ -52,10 +52,11 @@ speed_t SpeedOf(const QString &device) {
 
 // rq735ctl through a ser2net whose two accepters share one device: ser2net lets go of the device
 // a moment after a client of the other accepter left, and until then greets a new client with
-// "Port's device already in use" instead of the module's answer. Nothing reached the module then.
+// "Port's device already in use" instead of the module's answer, or (RFC 2217) closes the
+// connection before the line is set. Nothing reached the module then.
 CtlRun ThroughServer(const QStringList &arguments) {
   CtlRun run = Ctl(arguments);
-  for (int attempt = 0; attempt < 20 && run.status != 0 && (run.err + run.out).contains("already in use"); ++attempt) {
+  for (int attempt = 0; attempt < 20 && run.status != 0 && run.err.contains("in use"); ++attempt) {
     QThread::msleep(150);
     run = Ctl(arguments);
   }
