@@ -496,7 +496,6 @@ class Pieces {
   const Piece *begin() const { return many_.empty() ? few_.data() : many_.data(); }
   const Piece *end() const { return begin() + size_; }
   size_t size() const { return size_; }
-  size_t TextRoom() const { return room_; }
 
  private:
   template <LineDirection D>
@@ -507,11 +506,9 @@ class Pieces {
   std::array<Piece, 32> few_;
   std::vector<Piece> many_;
   size_t size_ = 0;
-  size_t room_ = 0;
 };
 
 void Pieces::Add(const Piece &piece) {
-  room_ += ::TextRoom(piece) + 3;
   if (size_ < few_.size() && many_.empty()) {
     few_[size_++] = piece;
     return;
@@ -661,13 +658,10 @@ std::vector<DecodedFrame> DecodeLine(const uint8_t *bytes, size_t count, LineDir
 }
 
 std::string DecodeLineText(const uint8_t *bytes, size_t count, LineDirection direction) {
-  // One text for all entries, without a string of each: rq735ctl and the simulator trace every frame.
-  const Pieces pieces(bytes, count, direction);
   std::string out;
-  out.reserve(pieces.TextRoom());
-  for (const Piece &piece : pieces) {
+  for (const DecodedFrame &frame : DecodeLine(bytes, count, direction)) {
     if (!out.empty()) out += " | ";
-    Describe(out, bytes, piece, direction);
+    out += frame.text;
   }
   return out;
 }
