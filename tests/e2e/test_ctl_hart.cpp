@@ -39,6 +39,9 @@ TEST(CtlHart, InfoNamesEverySettingWithItsUnitAndStatusTellsAWrite) {
   EXPECT_TRUE(after.Json().value("device_status_bits").toObject().value("configuration changed").toBool())
       << after.out.toStdString();
   EXPECT_TRUE(Ctl({"--port", port, "hart", "status"}).out.contains(bit + "set"));
+
+  const QStringList actions = Ctl({"--complete", "--", "hart", ""}).out.split('\n');
+  EXPECT_TRUE(actions.contains("info") && actions.contains("status")) << actions.join(' ').toStdString();
 }
 
 TEST(CtlHart, Revision7AddsTheLongTagDeviceVariablesAndNamedStatusBytesOnManyPorts) {
