@@ -11,12 +11,14 @@
 #include <cstdio>
 #include <iterator>
 #include <map>
+#include <utility>
 
 #include "ctl/module_line.h"
 #include "protocol/config_frame.h"
 #include "protocol/frame_end.h"
 #include "protocol/hart.h"
 #include "protocol/hart_answer.h"
+#include "protocol/hart_commands.h"
 #include "protocol/hart_reply.h"
 #include "protocol/hex.h"
 #include "protocol/line_decoder.h"
@@ -409,7 +411,8 @@ class Session {
 
   static std::string HartCommand(int command) { return "HART command " + std::to_string(command); }
 
-  std::optional<IdentityReply> QueryIdentity() {
+  // Command 0 at the polling address asked; `data`, when given, gets all its reply holds.
+  std::optional<IdentityReply> QueryIdentity(std::vector<uint8_t> *data = nullptr) {
     const auto answer = AskHart(HartShortFrame(kHartPreambles, hart::kPrimaryMaster,
                                                static_cast<uint8_t>(inv_.pollingAddress), hart::kReadUniqueIdentifier),
                                 HartCommand(hart::kReadUniqueIdentifier), kHartNeedsTransparent);
@@ -418,7 +421,248 @@ class Session {
     if (!identity)
       Fail(kModuleFailed, "the reply to " + HartCommand(hart::kReadUniqueIdentifier) + " holds " +
                               std::to_string(answer->data.size()) + " data bytes, too few for the identity");
+    else if (data)
+      *data = answer->data;
     return identity;
+  }
+
+  // hart info and hart status: one value, printed "name value unit" and kept in JSON by its name.
+  void Tell(QJsonObject &json, const std::string &name, const std::string &text, const QJsonValue &value) {
+    Say(name + " " + text);
+    json[QString::fromStdString(name)] = value;
+  }
+  void TellNumber(QJsonObject &json, const std::string &name, long long value) {
+    Tell(json, name, std::to_string(value), static_cast<qint64>(value));
+  }
+  void TellText(QJsonObject &json, const std::string &name, const std::string &text) {
+    Tell(json, name, text, QString::fromStdString(text));
+  }
+  // A float in the unit `unit` (none: the name says it, or another value gives it).
+  void TellFloat(QJsonObject &json, const std::string &name, float value, std::optional<uint8_t> unit = std::nullopt) {
+    const std::string text = FloatText(value);
+    const QJsonValue number = FloatJson(value);
+    if (!unit) return Tell(json, name, text, number);
+    Tell(json, name, text + " " + UnitText(*unit),
+         QJsonObject{{"value", number}, {"unit", QString::fromStdString(UnitText(*unit))}, {"unit_code", *unit}});
+  }
+  void TellUnit(QJsonObject &json, const std::string &name, uint8_t unit) {
+    Tell(json, name, UnitText(unit), QString::fromStdString(UnitText(unit)));
+    json[QString::fromStdString(name + "_code")] = unit;
+  }
+  // Seven significant digits, what a single-precision float holds; "none" for HART's not-a-number.
+  static std::string FloatText(float value) {
+    if (!std::isfinite(value)) return "none";
+    return QString::number(static_cast<double>(value), 'g', 7).toStdString();
+  }
+  static std::string UnitText(uint8_t unit) {
+    if (unit == hart::kUnitMilliampere) return "mA";
+    const int position = UnitPosition(unit);
+    return position == kUnitCount - 1 ? "unit " + std::to_string(unit) : UnitName(position);
+  }
+
+  // The data of one read of hart info or status, or nothing with the failure told; `stop` is set
+  // when the instrument is gone, so that no further read waits for it.
+  std::optional<std::vector<uint8_t>> ReadHart(const IdentityReply &instrument, uint8_t command, bool *stop,
+                                               const std::vector<uint8_t> &data = {}) {
+    const char *name = hart::CommandName(command);
+    const std::string what = HartCommand(command) + (*name ? std::string(" (") + name + ")" : std::string());
+    const HartRequest request = BuildHartRequest(instrument, command, data);
+    if (!request.problem.empty()) {
+      Fail(kModuleFailed, request.problem);
+      return std::nullopt;
+    }
+    const auto answer = AskHart(request.frame, what, "no answer to " + what);
+    if (!answer) {
+      *stop = hartReply_.empty();
+      return std::nullopt;
+    }
+    lastDeviceStatus_ = answer->deviceStatus;
+    return answer->data;
+  }
+  // What a parser said of a reply it could not read.
+  template <typename T>
+  std::optional<T> Parsed(std::optional<T> value, uint8_t command, const std::string &problem) {
+    if (!value) Fail(kModuleFailed, "the reply to " + HartCommand(command) + ": " + problem);
+    return value;
+  }
+
+  // Every read the instrument's revision has, each value named with its unit.
+  void HartInfo(const IdentityReply &instrument, const std::vector<uint8_t> &identityData) {
+    namespace A = hart_answer;
+    const HartIdentity &id = instrument.identity;
+    const uint8_t revision = instrument.universalRevision;
+    auto identityByte = [&](size_t at) -> std::optional<uint8_t> {
+      const size_t index = at - A::kStatusBytes;
+      if (index < identityData.size()) return identityData[index];
+      return std::nullopt;
+    };
+    QJsonObject json;
+    const std::vector<uint8_t> address = {static_cast<uint8_t>(id.manufacturer & hart::kAddressMask), id.deviceType,
+                                          id.deviceId[0], id.deviceId[1], id.deviceId[2]};
+    TellText(json, "long_address", HexRun(address.data(), address.size()));
+    TellNumber(json, "manufacturer", id.manufacturer);
+    TellNumber(json, "device_type", id.deviceType);
+    TellNumber(json, "device_id", uint32_t{id.deviceId[0]} << 16 | uint32_t{id.deviceId[1]} << 8 | id.deviceId[2]);
+    TellNumber(json, "universal_revision", revision);
+    if (const auto b = identityByte(A::kDeviceRevision)) TellNumber(json, "device_revision", *b);
+    if (const auto b = identityByte(A::kSoftwareRevision)) TellNumber(json, "software_revision", *b);
+    TellNumber(json, "request_preambles", instrument.preambleNeed);
+    // The polling address it answered command 0 at; from revision 6 on it says its reply preambles.
+    TellNumber(json, "polling_address", inv_.pollingAddress);
+    if (revision >= 6)
+      if (const auto b = identityByte(A::kResponsePreambleNeed)) TellNumber(json, "response_preambles", *b);
+
+    bool stop = false;
+    std::string problem;
+    if (const auto d = ReadHart(instrument, hart::kReadPrimaryVariable, &stop))
+      if (const auto pv = Parsed(ParsePrimaryVariable(*d, &problem), hart::kReadPrimaryVariable, problem))
+        TellFloat(json, "primary_variable", pv->value, pv->unit);
+    if (!stop)
+      if (const auto d = ReadHart(instrument, hart::kReadLoopCurrentAndPercent, &stop))
+        if (const auto loop = Parsed(ParseLoopCurrent(*d, &problem), hart::kReadLoopCurrentAndPercent, problem)) {
+          TellFloat(json, "loop_current", loop->milliamperes, hart::kUnitMilliampere);
+          TellFloat(json, "percent_of_range", loop->percentOfRange, hart::kUnitPercent);
+        }
+    if (!stop)
+      if (const auto d = ReadHart(instrument, hart::kReadMessage, &stop))
+        if (const auto message = Parsed(ParseMessage(*d, &problem), hart::kReadMessage, problem))
+          TellText(json, "message", *message);
+    if (!stop)
+      if (const auto d = ReadHart(instrument, hart::kReadTagDescriptorDate, &stop))
+        if (const auto tdd = Parsed(ParseTagDescriptorDate(*d, &problem), hart::kReadTagDescriptorDate, problem)) {
+          TellText(json, "tag", tdd->tag);
+          TellText(json, "descriptor", tdd->descriptor);
+          TellText(json, "date", IsoDateText(tdd->date));
+          const std::string dateProblem = DateProblem(tdd->date);
+          if (!dateProblem.empty()) Warn("the instrument's date is not a day of the calendar: " + dateProblem);
+        }
+    if (!stop)
+      if (const auto d = ReadHart(instrument, hart::kReadTransducerInformation, &stop))
+        if (const auto t = Parsed(ParseTransducerInformation(*d, &problem), hart::kReadTransducerInformation, problem)) {
+          TellNumber(json, "sensor_serial_number", t->serialNumber);
+          TellFloat(json, "upper_sensor_limit", t->upperLimit, t->unit);
+          TellFloat(json, "lower_sensor_limit", t->lowerLimit, t->unit);
+          TellFloat(json, "minimum_span", t->minimumSpan, t->unit);
+        }
+    if (!stop)
+      if (const auto d = ReadHart(instrument, hart::kReadDeviceInformation, &stop))
+        if (const auto info = Parsed(ParseDeviceInformation(*d, &problem), hart::kReadDeviceInformation, problem)) {
+          TellNumber(json, "alarm_selection", info->alarmSelection);
+          TellNumber(json, "transfer_function", info->transferFunction);
+          TellUnit(json, "pv_units", info->rangeUnit);
+          // The range values are in the range unit: the text says it, the JSON has it in pv_units.
+          const std::string unit = " " + UnitText(info->rangeUnit);
+          Tell(json, "lower_range", FloatText(info->lowerRange) + unit, FloatJson(info->lowerRange));
+          Tell(json, "upper_range", FloatText(info->upperRange) + unit, FloatJson(info->upperRange));
+          Tell(json, "damping", FloatText(info->damping) + " s", FloatJson(info->damping));
+          const char *protect = info->writeProtect == hart::kWriteProtected      ? "yes"
+                                : info->writeProtect == hart::kNotWriteProtected ? "no"
+                                                                                 : nullptr;
+          if (protect) TellText(json, "write_protect", protect);
+          else TellNumber(json, "write_protect", info->writeProtect);
+          TellNumber(json, "private_label_distributor", info->privateLabelDistributor);
+          if (info->analogChannelFlags) TellNumber(json, "analog_channel_flags", *info->analogChannelFlags);
+        }
+    if (!stop)
+      if (const auto d = ReadHart(instrument, hart::kReadFinalAssemblyNumber, &stop))
+        if (const auto number = Parsed(ParseFinalAssemblyNumber(*d, &problem), hart::kReadFinalAssemblyNumber, problem))
+          TellNumber(json, "final_assembly", *number);
+    if (!stop && revision >= LeastUniversalRevision(hart::kReadLongTag))
+      if (const auto d = ReadHart(instrument, hart::kReadLongTag, &stop))
+        if (const auto longTag = Parsed(ParseLongTag(*d, &problem), hart::kReadLongTag, problem))
+          TellText(json, "long_tag", *longTag);
+    if (!stop && revision >= LeastUniversalRevision(hart::kReadDeviceVariablesWithStatus)) {
+      const HartRequestData asked = DeviceVariablesRequest(
+          {hart::kPrimaryVariableCode, hart::kSecondaryVariableCode, hart::kTertiaryVariableCode,
+           hart::kQuaternaryVariableCode},
+          revision);
+      if (!asked.problem.empty()) {
+        Fail(kModuleFailed, asked.problem);
+      } else if (const auto d = ReadHart(instrument, hart::kReadDeviceVariablesWithStatus, &stop, asked.data)) {
+        if (const auto vars = Parsed(ParseDeviceVariables(*d, &problem), hart::kReadDeviceVariablesWithStatus, problem)) {
+          QJsonArray array;
+          for (const HartDeviceVariable &v : vars->variables) {
+            const std::string quality = QualityText(v.status);
+            Say("device_variable " + std::to_string(v.code) + " " + FloatText(v.value) + " " + UnitText(v.unit) + " " +
+                quality);
+            array.append(QJsonObject{{"code", v.code},
+                                     {"classification", v.classification},
+                                     {"value", FloatJson(v.value)},
+                                     {"unit", QString::fromStdString(UnitText(v.unit))},
+                                     {"unit_code", v.unit},
+                                     {"quality", QString::fromStdString(quality)},
+                                     {"status", v.status}});
+          }
+          json["device_variables"] = array;
+        }
+      }
+    }
+    if (!stop)
+      if (const auto d = ReadHart(instrument, hart::kReadAdditionalDeviceStatus, &stop))
+        if (const auto bytes = Parsed(ParseAdditionalDeviceStatus(*d, &problem), hart::kReadAdditionalDeviceStatus, problem))
+          TellText(json, "additional_status", HexRun(bytes->data(), bytes->size()));
+    Json()["instrument"] = json;
+    const QJsonValue tag = json.value("tag");
+    Summary((tag.isString() ? "tag " + tag.toString().toStdString() + ", " : std::string()) +
+            std::to_string(json.size()) + " values" + (result_.errors.empty() ? "" : ", not all read"));
+  }
+
+  static QJsonValue FloatJson(float value) {
+    return std::isfinite(value) ? QJsonValue(QString::fromStdString(FloatText(value)).toDouble()) : QJsonValue();
+  }
+  static std::string QualityText(uint8_t status) {
+    switch (status & hart::kVariableQualityMask) {
+      case hart::kVariableGood: return "good";
+      case hart::kVariableFixed: return "fixed";
+      case hart::kVariablePoorAccuracy: return "poor accuracy";
+      default: return "bad";
+    }
+  }
+
+  // The device status of the reply to command 48 bit by bit, and the bytes of command 48: named at
+  // their standard places from revision 6 on, as they came otherwise.
+  void HartStatus(const IdentityReply &instrument) {
+    bool stop = false;
+    std::string problem;
+    const auto d = ReadHart(instrument, hart::kReadAdditionalDeviceStatus, &stop);
+    if (!d) return;
+    Say("device_status " + ByteToHex(lastDeviceStatus_));
+    QJsonObject bits;
+    for (int bit = 7; bit >= 0; --bit) {
+      const auto mask = static_cast<uint8_t>(1u << bit);
+      const bool set = (lastDeviceStatus_ & mask) != 0;
+      const char *name = hart::DeviceStatusBitName(mask);
+      Say("  bit " + std::to_string(bit) + " " + name + ": " + (set ? "set" : "clear"));
+      bits[QString::fromUtf8(name)] = set;
+    }
+    Json()["device_status_byte"] = lastDeviceStatus_;
+    Json()["device_status_bits"] = bits;
+    const auto bytes = Parsed(ParseAdditionalDeviceStatus(*d, &problem), hart::kReadAdditionalDeviceStatus, problem);
+    if (!bytes) return;
+    Say("additional_status " + HexRun(bytes->data(), bytes->size()));
+    QJsonObject additional{{"bytes", QString::fromStdString(HexRun(bytes->data(), bytes->size()))}};
+    if (instrument.universalRevision >= 6) {
+      namespace F = hart_field;
+      static constexpr std::pair<size_t, const char *> kPlaces[] = {
+          {F::kExtendedDeviceStatus, "extended_device_status"},
+          {F::kDeviceOperatingMode, "device_operating_mode"},
+          {F::kStandardizedStatus0, "standardized_status_0"},
+          {F::kStandardizedStatus1, "standardized_status_1"},
+          {F::kAnalogChannelSaturated, "analog_channel_saturated"},
+          {F::kStandardizedStatus2, "standardized_status_2"},
+          {F::kStandardizedStatus3, "standardized_status_3"},
+          {F::kAnalogChannelFixed, "analog_channel_fixed"},
+      };
+      const size_t specific = std::min(bytes->size(), F::kExtendedDeviceStatus);
+      Say("  device_specific_status " + HexRun(bytes->data(), specific));
+      for (const auto &[at, name] : kPlaces) {
+        if (at >= bytes->size()) break;
+        Say(std::string("  ") + name + " " + ByteToHex((*bytes)[at]));
+        additional[QString::fromUtf8(name)] = (*bytes)[at];
+      }
+    }
+    Json()["additional_status"] = additional;
+    Summary(lastDeviceStatus_ == 0 ? "device status clear" : "device status: " + hart::DeviceStatusText(lastDeviceStatus_));
   }
 
   void Hart() {
@@ -432,12 +676,15 @@ class Session {
       Say(BytesAndText(hartReply_.data(), hartReply_.size()));
       Summary(result_.lines.back());
       Say(DecodeLineText(hartReply_.data(), hartReply_.size(), LineDirection::Received));
-      Json()["answer"] = QString::fromStdString(BytesToHexPairs(hartReply_.data(), hartReply_.size()));
+      Json()["answer"] = QString::fromStdString(HexRun(hartReply_.data(), hartReply_.size()));
       if (answer) Json()["data"] = QString::fromStdString(HexRun(answer->data.data(), answer->data.size()));
       return;
     }
-    const auto identity = QueryIdentity();
+    std::vector<uint8_t> identityData;
+    const auto identity = QueryIdentity(&identityData);
     if (!identity) return;
+    if (inv_.action == "info") return HartInfo(*identity, identityData);
+    if (inv_.action == "status") return HartStatus(*identity);
     const HartIdentity &id = identity->identity;
     const uint32_t deviceId = uint32_t{id.deviceId[0]} << 16 | uint32_t{id.deviceId[1]} << 8 | id.deviceId[2];
     if (inv_.action == "identity") {
@@ -573,6 +820,7 @@ class Session {
   PortResult &result_;
   std::unique_ptr<ModuleLine> line_;
   std::vector<uint8_t> hartReply_;
+  uint8_t lastDeviceStatus_ = 0;  // of the last HART reply with data
 };
 
 namespace {
@@ -620,12 +868,13 @@ void TakeApply(Invocation &inv, const std::vector<std::string> &args, const std:
 }
 
 void TakeHart(Invocation &inv, const std::vector<std::string> &rest, const std::map<std::string, std::string> &options) {
-  if (rest.empty()) throw UsageError("hart needs identity, vars, address N or raw HEX");
+  if (rest.empty()) throw UsageError("hart needs identity, info, status, vars, address N or raw HEX");
   inv.action = rest[0];
   const auto polling = options.find("polling");
-  if (polling != options.end() && inv.action != "identity") throw UsageError("--polling goes with hart identity only");
-  if (inv.action == "identity") {
-    if (rest.size() != 1) throw UsageError("hart identity takes only --polling N");
+  const bool polls = inv.action == "identity" || inv.action == "info" || inv.action == "status";
+  if (polling != options.end() && !polls) throw UsageError("--polling goes with hart identity, info and status only");
+  if (polls) {
+    if (rest.size() != 1) throw UsageError("hart " + inv.action + " takes only --polling N");
     if (polling != options.end()) inv.pollingAddress = NumberArgument("--polling", polling->second, 0, 15);
   } else if (inv.action == "vars") {
     if (rest.size() != 1) throw UsageError("hart vars takes no arguments");
@@ -693,7 +942,7 @@ Completion ASetting(const std::vector<std::string> &, const std::string &word) {
 
 Completion AHartAction(const std::vector<std::string> &args, const std::string &) {
   if (!args.empty()) return {};
-  return {{"identity", "vars", "address", "raw"}};
+  return {{"identity", "info", "status", "vars", "address", "raw"}};
 }
 
 Completion AModbusAction(const std::vector<std::string> &args, const std::string &) {
@@ -739,9 +988,9 @@ const std::vector<CommandSpec> &Commands() {
        nullptr},
       {"apply", "FILE", "what differs from FILE, the RS485 line last; then reads back", {}, TakeApply, AFile,
        [](Session &s) { s.Change(); }, nullptr},
-      {"hart", "identity [--polling N] | vars | address N | raw \"02 80 00 00\"",
-       "HART commands 0, 3 and 6, or a frame of your own, to the instrument behind the module",
-       {{"polling", "N", "hart identity: the instrument's polling address (0)"}}, TakeHart, AHartAction,
+      {"hart", "identity | info | status [--polling N] | vars | address N | raw \"02 80 00 00\"",
+       "HART to the instrument behind the module: identity, all it reads (info), status, commands 3 and 6, or any frame",
+       {{"polling", "N", "hart identity, info and status: the instrument's polling address (0)"}}, TakeHart, AHartAction,
        [](Session &s) { s.Hart(); }, nullptr},
       {"modbus", "read [--slave N] [--start A] [--count C] [--format F]",
        "holding registers of the module's MODBUS side, the map's pairs decoded",

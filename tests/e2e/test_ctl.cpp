@@ -346,6 +346,16 @@ TEST(Ctl, RepliesThatDoNotCheckOutAreRefusedAndRawFramesGoOutAsTyped) {
   const auto asked = module.Requests();
   EXPECT_EQ(std::count_if(asked.begin(), asked.end(), [](const auto &r) { return HartCommandOf(r) == 3; }), 2);
 
+  // hart info: one command refused is told, the others are still read, and the run fails.
+  module.Next(onCommand(14, [](auto a) { return HartByte(a, kLongResponse, hart::kCommandNotImplemented); }));
+  const CtlRun info = Ctl({"--port", port, "hart", "info"});
+  EXPECT_EQ(info.status, 1);
+  EXPECT_TRUE(info.err.contains("refused HART command 14 (read primary variable transducer information): response code 64"))
+      << info.err.toStdString();
+  EXPECT_TRUE(info.out.contains("upper_range 120") && info.out.contains("final_assembly") &&
+              !info.out.contains("sensor_serial_number"))
+      << info.out.toStdString();
+
   // What is typed goes out exactly: pairs with or without blanks, either case, beyond 15 bytes.
   const std::vector<uint8_t> preambles(7, hart::kPreamble);
   QString message = "82 a6 06 00 12 34 c8 18";  // device-specific command 200: 24 data bytes
