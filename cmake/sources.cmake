@@ -3,6 +3,7 @@
 
 # Pure functions, no Qt: frame encodings, parsers, checksums, number formats.
 set(RQ735_PROTOCOL_SOURCES
+  protocol/byte_loop.h
   protocol/config_frame.cpp protocol/config_frame.h
   protocol/crc16.cpp protocol/crc16.h
   protocol/frame_end.cpp protocol/frame_end.h

@@ -1,5 +1,7 @@
 #include "protocol/crc16.h"
 
+#include "protocol/byte_loop.h"
+
 namespace {
 
 constexpr uint16_t SingleByteCrc(unsigned byte) {
@@ -22,7 +24,7 @@ constexpr std::array<uint8_t, 256> MakeTable(bool high) {
 const std::array<uint8_t, 256> kCrc16LowTable = MakeTable(false);
 const std::array<uint8_t, 256> kCrc16HighTable = MakeTable(true);
 
-Crc16Bytes Crc16(const uint8_t *bytes, size_t count) {
+RQ735_BYTE_LOOP Crc16Bytes Crc16(const uint8_t *bytes, size_t count) {
   Crc16Bytes crc{0xFF, 0xFF};  // start value 0xFFFF
   for (size_t n = 0; n < count; ++n) {
     const uint8_t i = bytes[n] ^ crc.low;

@@ -1,5 +1,7 @@
 #include "protocol/hart.h"
 
+#include "protocol/byte_loop.h"
+
 namespace {
 
 std::vector<uint8_t> Frame(int preambles, std::vector<uint8_t> body) {
@@ -47,7 +49,7 @@ const char *UnitName(int position) {
   return position >= 0 && position < kUnitCount ? kUnitNames[position] : "";
 }
 
-uint8_t HartChecksum(const uint8_t *bytes, size_t count) {
+RQ735_BYTE_LOOP uint8_t HartChecksum(const uint8_t *bytes, size_t count) {
   uint8_t x = 0;
   for (size_t i = 0; i < count; ++i) x ^= bytes[i];
   return x;

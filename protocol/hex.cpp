@@ -3,6 +3,8 @@
 #include <array>
 #include <cstring>
 
+#include "protocol/byte_loop.h"
+
 namespace {
 
 constexpr char kDigits[] = "0123456789ABCDEF";
@@ -35,7 +37,7 @@ std::string ByteToHex(int32_t value) {
 
 void AppendHex(std::string &out, uint8_t byte) { out.append(kHexCells[byte].text, 2); }
 
-void AppendHexRun(std::string &out, const uint8_t *bytes, size_t count) {
+RQ735_BYTE_LOOP void AppendHexRun(std::string &out, const uint8_t *bytes, size_t count) {
   if (count == 0) return;
   const size_t at = out.size();
   out.resize(at + 3 * count + 1);  // room for the last cell's fourth character
@@ -44,7 +46,7 @@ void AppendHexRun(std::string &out, const uint8_t *bytes, size_t count) {
   out.resize(at + 3 * count - 1);  // without the last blank
 }
 
-void AppendTextRun(std::string &out, const uint8_t *bytes, size_t count) {
+RQ735_BYTE_LOOP void AppendTextRun(std::string &out, const uint8_t *bytes, size_t count) {
   for (size_t i = 0; i < count; ++i) out += IsPrintable(bytes[i]) ? static_cast<char>(bytes[i]) : '.';
 }
 
