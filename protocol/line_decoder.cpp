@@ -2,12 +2,14 @@
 
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <string_view>
 
 #include "protocol/crc16.h"
 #include "protocol/hart.h"
 #include "protocol/hart_codes.h"
+#include "protocol/hart_commands.h"
 #include "protocol/hart_reply.h"
 #include "protocol/hex.h"
 #include "protocol/modbus_codes.h"
@@ -311,6 +313,175 @@ void AppendIdentity(std::string &t, unsigned manufacturer, uint8_t type, const u
          Dec{uint32_t{id[0]} << 16 | uint32_t{id[1]} << 8 | id[2]});
 }
 
+void AppendValue(std::string &t, float value) {
+  if (std::isfinite(value)) t += FormatGeneral(value);
+  else t += "NaN";
+}
+
+void AppendValueIn(std::string &t, float value, uint8_t unit) {
+  AppendValue(t, value);
+  Append(t, ' ', UnitName(UnitPosition(unit)));
+}
+
+void AppendQuoted(std::string &t, std::string_view text) { Append(t, '"', text, '"'); }
+
+// The fields of a command's data, read by the command's own parser: a request's data as it goes,
+// a reply's after its status bytes. The writes answer with what they were sent, so one parser
+// reads both. False for a command without a parser here.
+bool AppendCommandFields(std::string &t, uint8_t command, bool request, const std::vector<uint8_t> &d,
+                         std::string *problem) {
+  using namespace hart;
+  switch (command) {
+    case kReadPrimaryVariable:
+      if (const auto v = ParsePrimaryVariable(d, problem)) {
+        t += ", primary variable ";
+        AppendValueIn(t, v->value, v->unit);
+      }
+      return true;
+    case kReadLoopCurrentAndPercent:
+      if (const auto v = ParseLoopCurrent(d, problem)) {
+        t += ", loop current ";
+        AppendValue(t, v->milliamperes);
+        t += " mA, ";
+        AppendValue(t, v->percentOfRange);
+        t += " % of range";
+      }
+      return true;
+    case kWritePollingAddress:
+      if (const auto v = ParsePollingAddress(d, problem)) Append(t, ", polling address ", Dec{*v});
+      return true;
+    case kReadDeviceVariablesWithStatus:
+      if (request) {
+        t += ", device variables";
+        for (uint8_t code : d) Append(t, ' ', Dec{code});
+      } else if (const auto v = ParseDeviceVariables(d, problem)) {
+        Append(t, ", extended device status ", Hex{v->extendedStatus});
+        for (const HartDeviceVariable &variable : v->variables) {
+          Append(t, ", variable ", Dec{variable.code}, ' ');
+          AppendValueIn(t, variable.value, variable.unit);
+          Append(t, " status ", Hex{variable.status});
+        }
+        if (v->timeStamp) Append(t, ", time stamp ", Dec{*v->timeStamp});
+      }
+      return true;
+    case kReadMessage:
+    case kWriteMessage:
+      if (const auto v = ParseMessage(d, problem)) {
+        t += ", message ";
+        AppendQuoted(t, *v);
+      }
+      return true;
+    case kReadTagDescriptorDate:
+    case kWriteTagDescriptorDate:
+      if (const auto v = ParseTagDescriptorDate(d, problem)) {
+        t += ", tag ";
+        AppendQuoted(t, v->tag);
+        t += ", descriptor ";
+        AppendQuoted(t, v->descriptor);
+        Append(t, ", date ", IsoDateText(v->date));
+        if (!DateProblem(v->date).empty()) t += " (no day of the calendar)";
+      }
+      return true;
+    case kReadTransducerInformation:
+      if (const auto v = ParseTransducerInformation(d, problem)) {
+        Append(t, ", transducer serial number ", Dec{v->serialNumber}, ", upper limit ");
+        AppendValueIn(t, v->upperLimit, v->unit);
+        t += ", lower limit ";
+        AppendValueIn(t, v->lowerLimit, v->unit);
+        t += ", minimum span ";
+        AppendValueIn(t, v->minimumSpan, v->unit);
+      }
+      return true;
+    case kReadDeviceInformation:
+      if (const auto v = ParseDeviceInformation(d, problem)) {
+        Append(t, ", alarm selection ", Dec{v->alarmSelection}, ", transfer function ", Dec{v->transferFunction},
+               ", upper range ");
+        AppendValueIn(t, v->upperRange, v->rangeUnit);
+        t += ", lower range ";
+        AppendValueIn(t, v->lowerRange, v->rangeUnit);
+        t += ", damping ";
+        AppendValue(t, v->damping);
+        t += " s, ";
+        if (v->writeProtect == kWriteProtected) t += "write protected";
+        else if (v->writeProtect == kNotWriteProtected) t += "not write protected";
+        else Append(t, "write protect ", Dec{v->writeProtect});
+        Append(t, ", private label distributor ", Dec{v->privateLabelDistributor});
+        if (v->analogChannelFlags) Append(t, ", analog channel flags ", Hex{*v->analogChannelFlags});
+      }
+      return true;
+    case kReadFinalAssemblyNumber:
+    case kWriteFinalAssemblyNumber:
+      if (const auto v = ParseFinalAssemblyNumber(d, problem)) Append(t, ", final assembly number ", Dec{*v});
+      return true;
+    case kReadLongTag:
+    case kWriteLongTag:
+      if (const auto v = ParseLongTag(d, problem)) {
+        t += ", long tag ";
+        AppendQuoted(t, *v);
+      }
+      return true;
+    case kWriteDampingValue:
+      if (const auto v = ParseDamping(d, problem)) {
+        t += ", damping ";
+        AppendValue(t, *v);
+        t += " s";
+      }
+      return true;
+    case kWriteRangeValues:
+      if (const auto v = ParseRangeValues(d, problem)) {
+        t += ", upper range ";
+        AppendValueIn(t, v->upper, v->unit);
+        t += ", lower range ";
+        AppendValueIn(t, v->lower, v->unit);
+      }
+      return true;
+    case kResetConfigurationChanged:
+      if (const auto v = ParseConfigurationReset(d, problem); v && v->counter)
+        Append(t, ", configuration change counter ", Dec{*v->counter});
+      return true;
+    case kEnterExitFixedCurrent:
+      if (const auto v = ParseFixedCurrent(d, problem)) {
+        t += ", fixed current ";
+        AppendValue(t, *v);
+        t += *v == kLeaveFixedCurrent ? " mA (leave fixed current mode)" : " mA";
+      }
+      return true;
+    case kWritePrimaryVariableUnits:
+      if (const auto v = ParsePrimaryVariableUnits(d, problem))
+        Append(t, ", primary variable unit ", UnitName(UnitPosition(*v)), " (code ", Dec{*v}, ')');
+      return true;
+    case kReadAdditionalDeviceStatus:
+      if (const auto v = ParseAdditionalDeviceStatus(d, problem)) {
+        t += ", additional device status ";
+        AppendHexRun(t, v->data(), v->size());
+      }
+      return true;
+    case kWriteResponsePreambles:
+      if (const auto v = ParseResponsePreambles(d, problem)) Append(t, ", response preambles ", Dec{*v});
+      return true;
+    default: return false;
+  }
+}
+
+// Appends the fields of a command's data; bytes no parser reads here, or that their parser
+// refuses, are shown in hexadecimal (with the parser's reason).
+void AppendCommandData(std::string &t, uint8_t command, bool request, const uint8_t *data, size_t count) {
+  // The parsers read replies; a request carries the same fields only where the command writes.
+  const HartCommandInfo *info = FindHartCommand(command);
+  const bool carries = info && (info->requestBytes > 0 || command == hart::kResetConfigurationChanged);
+  std::string problem;
+  if (request && !carries) {
+    if (count == 0) return;
+  } else if (AppendCommandFields(t, command, request, std::vector<uint8_t>(data, data + count), &problem) &&
+             problem.empty()) {
+    return;
+  }
+  t += ", data ";
+  if (count == 0) t += "none";
+  AppendHexRun(t, data, count);
+  if (!problem.empty()) Append(t, " (", problem, ')');
+}
+
 // Appends what the frame says; true when its checksum is wrong.
 bool DescribeHart(std::string &t, const uint8_t *b, size_t length, size_t preambles) {
   namespace A = hart_answer;
@@ -350,6 +521,8 @@ bool DescribeHart(std::string &t, const uint8_t *b, size_t length, size_t preamb
       AppendFloat(t, variable + 1);
       Append(t, ' ', UnitName(UnitPosition(variable[0])));
     }
+  } else if (type == hart::kRequestFrame || (dataAt != 0 && (data[0] == hart::kSuccess || hart::IsWarningCode(data[0])))) {
+    AppendCommandData(t, command, type == hart::kRequestFrame, data + dataAt, count - dataAt);
   } else if (count > dataAt) {
     t += ", data ";
     AppendHexRun(t, data + dataAt, count - dataAt);

@@ -7,7 +7,10 @@
 #include <vector>
 
 #include "protocol/hart.h"
+#include "protocol/hart_codes.h"
+#include "protocol/hart_commands.h"
 #include "protocol/modbus_rtu.h"
+#include "sim/hart_instrument.h"
 
 namespace {
 
@@ -86,6 +89,44 @@ TEST(LineDecoder, ADeliveryWithNoiseAndTwoFrames) {
   EXPECT_EQ(frames[1].dialect, Dialect::Module);
   EXPECT_EQ(frames[2].dialect, Dialect::Modbus);
   EXPECT_EQ(frames[2].offset, 5u);
+}
+
+// The communicator's requests as the program builds them and the simulated instrument's replies,
+// decoded with their fields; a reply too short for its command keeps its bytes and says why.
+TEST(LineDecoder, HartCommandFieldsOfRequestsAndReplies) {
+  SimHartInstrument instrument(SimHartOptions{7, false});
+  IdentityReply id;
+  id.identity.manufacturer = SimHartInstrument::kManufacturer;
+  id.identity.deviceType = SimHartInstrument::kDeviceType;
+  id.identity.deviceId = SimHartInstrument::kDeviceId;
+  id.preambleNeed = 5;
+  id.universalRevision = 7;
+  auto exchange = [&](uint8_t command, const Bytes &data, const std::string &request, const std::string &reply) {
+    const Bytes frame = BuildHartRequest(id, command, data).frame;
+    const std::string sent = Decode(frame, kOut), answer = Decode(instrument.Answer(frame, 0), kIn);
+    EXPECT_NE(sent.find(request), std::string::npos) << sent;
+    EXPECT_NE(answer.find(reply), std::string::npos) << answer;
+    EXPECT_NE(answer.find("checksum"), std::string::npos) << answer;
+  };
+  exchange(hart::kWriteTagDescriptorDate, TagDescriptorDateRequest({"FT-101", "FEED FLOW", {2024, 3, 9}}).data,
+           ", tag \"FT-101\", descriptor \"FEED FLOW\", date 2024-03-09, checksum",
+           "response code 0, device status 40 (configuration changed), tag \"FT-101\", descriptor \"FEED FLOW\", "
+           "date 2024-03-09");
+  exchange(hart::kWriteRangeValues, RangeValuesRequest(19, 150, 10).data, ", upper range 150 CuMtr_hr, lower range 10 CuMtr_hr",
+           ", upper range 150 CuMtr_hr, lower range 10 CuMtr_hr");
+  exchange(hart::kReadDeviceInformation, {}, "0 data bytes, checksum",
+           ", upper range 150 CuMtr_hr, lower range 10 CuMtr_hr, damping ");
+  exchange(hart::kEnterExitFixedCurrent, FixedCurrentRequest(4).data, ", fixed current 4 mA, checksum",
+           "loop current fixed), fixed current 4 mA");
+  exchange(hart::kWriteLongTag, LongTagRequest("Feed pump 2").data, ", long tag \"Feed pump 2\"", ", long tag \"Feed pump 2\"");
+
+  const Bytes shortReply =
+      HartRawFrame(5, {hart::kShortReply, hart::kPrimaryMaster, hart::kReadPrimaryVariable, 4, 0x00, 0x00, 0x07, 0x41});
+  const std::string cut = Decode(shortReply, kIn);
+  EXPECT_NE(cut.find("device status 00, data 07 41 (the reply holds 2 data bytes, too few for the primary variable "
+                     "(5 are due)), checksum"),
+            std::string::npos)
+      << cut;
 }
 
 }  // namespace
