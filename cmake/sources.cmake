@@ -11,6 +11,7 @@ set(RQ735_PROTOCOL_SOURCES
   protocol/hart_answer.cpp protocol/hart_answer.h
   protocol/hart_codes.cpp protocol/hart_codes.h
   protocol/hart_commands.cpp protocol/hart_commands.h
+  protocol/hart_settings.cpp protocol/hart_settings.h
   protocol/hart_reply.cpp protocol/hart_reply.h
   protocol/hex.cpp protocol/hex.h
   protocol/ieee754_text.cpp protocol/ieee754_text.h
