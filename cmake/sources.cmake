@@ -73,6 +73,7 @@ set(RQ735_APP_SOURCES
 set(RQ735_CTL_SOURCES
   ctl/command_line.cpp ctl/command_line.h
   ctl/commands.cpp ctl/commands.h
+  ctl/hart_session.cpp ctl/hart_session.h ctl/port_session.h
   ctl/module_line.cpp ctl/module_line.h
   ctl/settings.cpp ctl/settings.h)
 

@@ -4,7 +4,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
-#include <QThread>
 
 #include <algorithm>
 #include <cmath>
@@ -13,15 +12,13 @@
 #include <map>
 #include <utility>
 
+#include "ctl/hart_session.h"
 #include "ctl/module_line.h"
+#include "ctl/port_session.h"
 #include "protocol/config_frame.h"
 #include "protocol/frame_end.h"
-#include "protocol/hart.h"
 #include "protocol/hart_answer.h"
-#include "protocol/hart_commands.h"
-#include "protocol/hart_reply.h"
 #include "protocol/hex.h"
-#include "protocol/line_decoder.h"
 #include "protocol/int_text.h"
 #include "protocol/modbus_codes.h"
 #include "protocol/modbus_rtu.h"
@@ -34,13 +31,6 @@ namespace {
 
 constexpr const char *kFileFormat = "rq735ctl settings";
 constexpr int kFileVersion = 1;
-constexpr int kHartPreambles = 7;  // the window's default "Preamble Length" of 6, plus one
-constexpr unsigned long kBusyPauseMs = 250;  // before a busy instrument is asked again
-
-const char *kHartNeedsTransparent =
-    "no HART answer: the module passes HART through only in its transparent working mode "
-    "(rq735ctl --port PORT set working_mode=transparent)";
-
 std::string Text(const std::vector<uint8_t> &bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 QJsonValue JsonValue(const SettingSpec &spec, const std::string &value) {
@@ -126,46 +116,10 @@ std::optional<Rs485Line> LineOf(const Settings &values) {
 
 }  // namespace
 
-// One port's work: the line, what was found, and how it ended.
-class Session {
+// The module's commands on one port.
+class Session : public PortSession {
  public:
-  Session(const Invocation &inv, PortResult &result, const std::function<void(const std::string &)> &trace)
-      : inv_(inv), result_(result) {
-    LineOptions options;
-    options.port = result.port;
-    options.baud = inv.baud;
-    options.parity = inv.parity;
-    options.timeout = inv.timeout;
-    options.rts = inv.rts;
-    options.dtr = inv.dtr;
-    options.rs485 = inv.rs485;
-    line_ = std::make_unique<ModuleLine>(options, trace);
-  }
-
-  bool Open() {
-    try {
-      line_->Open();
-      if (line_->Rs485Refused()) Warn("the driver of " + Std(result_.port) + " refuses the RS485 mode; going on without it");
-      if (inv_.lineGiven && RawNetworkPort())
-        Warn(Std(result_.port) + ": the line settings of a tcp:// port are the device server's own; --baud and --parity "
-             "are not sent (rfc2217:// sets them)");
-      return true;
-    } catch (const ECommsError &e) {
-      Fail(kPortFailed, std::string(e.what()) + ". " + e.Advice());
-      return false;
-    }
-  }
-
-  void Fail(int status, const std::string &message) {
-    result_.status = std::max(result_.status, status);
-    result_.errors.push_back(message);
-  }
-  static std::string Std(const QString &text) { return text.toLocal8Bit().toStdString(); }
-  // A tcp:// port carries bytes only: its line is the device server's.
-  bool RawNetworkPort() const { return result_.port.startsWith(QStringLiteral("tcp://")); }
-  void Say(const std::string &line) { result_.lines.push_back(line); }
-  void Summary(const std::string &line) { result_.summary = line; }
-  QJsonObject &Json() { return result_.json; }
+  using PortSession::PortSession;
 
   // A query's reply, when it holds its marker.
   std::optional<std::string> Query(const std::string &frame, const char *marker, const char *what) {
@@ -340,402 +294,6 @@ class Session {
     if (notApplied > 0) result_.status = std::max(result_.status, static_cast<int>(kModuleFailed));
   }
 
-  void Warn(const std::string &line) {
-    if (std::find(result_.warnings.begin(), result_.warnings.end(), line) == result_.warnings.end())
-      result_.warnings.push_back(line);
-  }
-
-  // The device status of a reply that checked out: one warning line for the bits set, and in JSON.
-  void TellDeviceStatus(const HartAnswer &answer) {
-    if (answer.verdict == HartVerdict::NotAnAnswer) return;
-    QJsonArray bits;
-    for (int bit = 7; bit >= 0; --bit)
-      if (answer.deviceStatus & (1u << bit))
-        bits.append(QString::fromUtf8(hart::DeviceStatusBitName(static_cast<uint8_t>(1u << bit))));
-    Json()["device_status"] = bits;
-    Json()["response_code"] = answer.status;
-    if (answer.deviceStatus != 0) Warn("device status: " + hart::DeviceStatusText(answer.deviceStatus));
-  }
-
-  // A HART request and its reply, checked against it; asked again while the instrument is busy.
-  // Nothing, with the reason told, when no reply came (`silent` says what that means), none checks
-  // out, or the instrument did not answer with data. `hartReply_` keeps the last reply's bytes.
-  std::optional<HartAnswer> AskHart(const std::vector<uint8_t> &request, const std::string &what, const std::string &silent) {
-    hartReply_.clear();
-    for (int attempt = 0;; ++attempt) {
-      const auto reply = line_->Exchange(request, HartReplyEnd);
-      if (!reply) {
-        Fail(kModuleFailed, line_->Lost() ? "no answer to " + what + " (the port went away: " + line_->LostReason() + ")" : silent);
-        return std::nullopt;
-      }
-      hartReply_ = *reply;
-      HartAnswer answer = CheckHartAnswer(request, reply->data(), reply->size());
-      if (answer.verdict == HartVerdict::Busy && attempt < inv_.retries) {
-        QThread::msleep(kBusyPauseMs);
-        continue;
-      }
-      TellDeviceStatus(answer);
-      switch (answer.verdict) {
-        case HartVerdict::Data:
-          if (answer.Warning()) Warn(what + ": response code " + answer.Reason());
-          return answer;
-        case HartVerdict::NotAnAnswer:
-          Fail(kModuleFailed, "the reply to " + what + " does not check out: " + answer.problem + ": " + Received(*reply));
-          break;
-        case HartVerdict::CommunicationError:
-          Fail(kModuleFailed, "the instrument did not receive " + what + " right (" + answer.Reason() + ")");
-          break;
-        case HartVerdict::Busy:
-          Fail(kModuleFailed, "the instrument is still busy with " + what + " after " + std::to_string(attempt + 1) +
-                                  (attempt == 0 ? " try" : " tries") + ": response code " + answer.Reason());
-          break;
-        case HartVerdict::Refused:
-          Fail(kModuleFailed, "the instrument refused " + what + ": response code " + answer.Reason());
-          break;
-      }
-      return std::nullopt;
-    }
-  }
-
-  // What came, for a reply that is not one: another program's greeting, a device server's refusal.
-  static std::string Received(const std::vector<uint8_t> &reply) {
-    constexpr size_t kShown = 48;
-    const size_t shown = std::min(reply.size(), kShown);
-    return BytesAndText(reply.data(), shown) + (reply.size() > shown ? " ..." : "");
-  }
-
-  // The reply frame of a checked answer, without its checksum, for the readers of its fields.
-  const uint8_t *Frame(const HartAnswer &answer) const { return hartReply_.data() + answer.start; }
-  static int Held(const HartAnswer &answer) { return static_cast<int>(answer.length) - 1; }
-  static int Searched(const HartAnswer &answer) { return std::min(Held(answer), kReplyTextMax); }
-
-  static std::string HartCommand(int command) { return "HART command " + std::to_string(command); }
-
-  // Command 0 at the polling address asked; `data`, when given, gets all its reply holds.
-  std::optional<IdentityReply> QueryIdentity(std::vector<uint8_t> *data = nullptr) {
-    const auto answer = AskHart(HartShortFrame(kHartPreambles, hart::kPrimaryMaster,
-                                               static_cast<uint8_t>(inv_.pollingAddress), hart::kReadUniqueIdentifier),
-                                HartCommand(hart::kReadUniqueIdentifier), kHartNeedsTransparent);
-    if (!answer) return std::nullopt;
-    const auto identity = ReadIdentityReply(Frame(*answer), Searched(*answer), Held(*answer));
-    if (!identity)
-      Fail(kModuleFailed, "the reply to " + HartCommand(hart::kReadUniqueIdentifier) + " holds " +
-                              std::to_string(answer->data.size()) + " data bytes, too few for the identity");
-    else if (data)
-      *data = answer->data;
-    return identity;
-  }
-
-  // hart info and hart status: one value, printed "name value unit" and kept in JSON by its name.
-  void Tell(QJsonObject &json, const std::string &name, const std::string &text, const QJsonValue &value) {
-    Say(name + " " + text);
-    json[QString::fromStdString(name)] = value;
-  }
-  void TellNumber(QJsonObject &json, const std::string &name, long long value) {
-    Tell(json, name, std::to_string(value), static_cast<qint64>(value));
-  }
-  void TellText(QJsonObject &json, const std::string &name, const std::string &text) {
-    Tell(json, name, text, QString::fromStdString(text));
-  }
-  // A float in the unit `unit` (none: the name says it, or another value gives it).
-  void TellFloat(QJsonObject &json, const std::string &name, float value, std::optional<uint8_t> unit = std::nullopt) {
-    const std::string text = FloatText(value);
-    const QJsonValue number = FloatJson(value);
-    if (!unit) return Tell(json, name, text, number);
-    Tell(json, name, text + " " + UnitText(*unit),
-         QJsonObject{{"value", number}, {"unit", QString::fromStdString(UnitText(*unit))}, {"unit_code", *unit}});
-  }
-  void TellUnit(QJsonObject &json, const std::string &name, uint8_t unit) {
-    Tell(json, name, UnitText(unit), QString::fromStdString(UnitText(unit)));
-    json[QString::fromStdString(name + "_code")] = unit;
-  }
-  // Seven significant digits, what a single-precision float holds; "none" for HART's not-a-number.
-  static std::string FloatText(float value) {
-    if (!std::isfinite(value)) return "none";
-    return QString::number(static_cast<double>(value), 'g', 7).toStdString();
-  }
-  static std::string UnitText(uint8_t unit) {
-    if (unit == hart::kUnitMilliampere) return "mA";
-    const int position = UnitPosition(unit);
-    return position == kUnitCount - 1 ? "unit " + std::to_string(unit) : UnitName(position);
-  }
-
-  // The data of one read of hart info or status, or nothing with the failure told; `stop` is set
-  // when the instrument is gone, so that no further read waits for it.
-  std::optional<std::vector<uint8_t>> ReadHart(const IdentityReply &instrument, uint8_t command, bool *stop,
-                                               const std::vector<uint8_t> &data = {}) {
-    const char *name = hart::CommandName(command);
-    const std::string what = HartCommand(command) + (*name ? std::string(" (") + name + ")" : std::string());
-    const HartRequest request = BuildHartRequest(instrument, command, data);
-    if (!request.problem.empty()) {
-      Fail(kModuleFailed, request.problem);
-      return std::nullopt;
-    }
-    const auto answer = AskHart(request.frame, what, "no answer to " + what);
-    if (!answer) {
-      *stop = hartReply_.empty();
-      return std::nullopt;
-    }
-    lastDeviceStatus_ = answer->deviceStatus;
-    return answer->data;
-  }
-  // What a parser said of a reply it could not read.
-  template <typename T>
-  std::optional<T> Parsed(std::optional<T> value, uint8_t command, const std::string &problem) {
-    if (!value) Fail(kModuleFailed, "the reply to " + HartCommand(command) + ": " + problem);
-    return value;
-  }
-
-  // Every read the instrument's revision has, each value named with its unit.
-  void HartInfo(const IdentityReply &instrument, const std::vector<uint8_t> &identityData) {
-    namespace A = hart_answer;
-    const HartIdentity &id = instrument.identity;
-    const uint8_t revision = instrument.universalRevision;
-    auto identityByte = [&](size_t at) -> std::optional<uint8_t> {
-      const size_t index = at - A::kStatusBytes;
-      if (index < identityData.size()) return identityData[index];
-      return std::nullopt;
-    };
-    QJsonObject json;
-    const std::vector<uint8_t> address = {static_cast<uint8_t>(id.manufacturer & hart::kAddressMask), id.deviceType,
-                                          id.deviceId[0], id.deviceId[1], id.deviceId[2]};
-    TellText(json, "long_address", HexRun(address.data(), address.size()));
-    TellNumber(json, "manufacturer", id.manufacturer);
-    TellNumber(json, "device_type", id.deviceType);
-    TellNumber(json, "device_id", uint32_t{id.deviceId[0]} << 16 | uint32_t{id.deviceId[1]} << 8 | id.deviceId[2]);
-    TellNumber(json, "universal_revision", revision);
-    if (const auto b = identityByte(A::kDeviceRevision)) TellNumber(json, "device_revision", *b);
-    if (const auto b = identityByte(A::kSoftwareRevision)) TellNumber(json, "software_revision", *b);
-    TellNumber(json, "request_preambles", instrument.preambleNeed);
-    // The polling address it answered command 0 at; from revision 6 on it says its reply preambles.
-    TellNumber(json, "polling_address", inv_.pollingAddress);
-    if (revision >= 6)
-      if (const auto b = identityByte(A::kResponsePreambleNeed)) TellNumber(json, "response_preambles", *b);
-
-    bool stop = false;
-    std::string problem;
-    if (const auto d = ReadHart(instrument, hart::kReadPrimaryVariable, &stop))
-      if (const auto pv = Parsed(ParsePrimaryVariable(*d, &problem), hart::kReadPrimaryVariable, problem))
-        TellFloat(json, "primary_variable", pv->value, pv->unit);
-    if (!stop)
-      if (const auto d = ReadHart(instrument, hart::kReadLoopCurrentAndPercent, &stop))
-        if (const auto loop = Parsed(ParseLoopCurrent(*d, &problem), hart::kReadLoopCurrentAndPercent, problem)) {
-          TellFloat(json, "loop_current", loop->milliamperes, hart::kUnitMilliampere);
-          TellFloat(json, "percent_of_range", loop->percentOfRange, hart::kUnitPercent);
-        }
-    if (!stop)
-      if (const auto d = ReadHart(instrument, hart::kReadMessage, &stop))
-        if (const auto message = Parsed(ParseMessage(*d, &problem), hart::kReadMessage, problem))
-          TellText(json, "message", *message);
-    if (!stop)
-      if (const auto d = ReadHart(instrument, hart::kReadTagDescriptorDate, &stop))
-        if (const auto tdd = Parsed(ParseTagDescriptorDate(*d, &problem), hart::kReadTagDescriptorDate, problem)) {
-          TellText(json, "tag", tdd->tag);
-          TellText(json, "descriptor", tdd->descriptor);
-          TellText(json, "date", IsoDateText(tdd->date));
-          const std::string dateProblem = DateProblem(tdd->date);
-          if (!dateProblem.empty()) Warn("the instrument's date is not a day of the calendar: " + dateProblem);
-        }
-    if (!stop)
-      if (const auto d = ReadHart(instrument, hart::kReadTransducerInformation, &stop))
-        if (const auto t = Parsed(ParseTransducerInformation(*d, &problem), hart::kReadTransducerInformation, problem)) {
-          TellNumber(json, "sensor_serial_number", t->serialNumber);
-          TellFloat(json, "upper_sensor_limit", t->upperLimit, t->unit);
-          TellFloat(json, "lower_sensor_limit", t->lowerLimit, t->unit);
-          TellFloat(json, "minimum_span", t->minimumSpan, t->unit);
-        }
-    if (!stop)
-      if (const auto d = ReadHart(instrument, hart::kReadDeviceInformation, &stop))
-        if (const auto info = Parsed(ParseDeviceInformation(*d, &problem), hart::kReadDeviceInformation, problem)) {
-          TellNumber(json, "alarm_selection", info->alarmSelection);
-          TellNumber(json, "transfer_function", info->transferFunction);
-          TellUnit(json, "pv_units", info->rangeUnit);
-          // The range values are in the range unit: the text says it, the JSON has it in pv_units.
-          const std::string unit = " " + UnitText(info->rangeUnit);
-          Tell(json, "lower_range", FloatText(info->lowerRange) + unit, FloatJson(info->lowerRange));
-          Tell(json, "upper_range", FloatText(info->upperRange) + unit, FloatJson(info->upperRange));
-          Tell(json, "damping", FloatText(info->damping) + " s", FloatJson(info->damping));
-          const char *protect = info->writeProtect == hart::kWriteProtected      ? "yes"
-                                : info->writeProtect == hart::kNotWriteProtected ? "no"
-                                                                                 : nullptr;
-          if (protect) TellText(json, "write_protect", protect);
-          else TellNumber(json, "write_protect", info->writeProtect);
-          TellNumber(json, "private_label_distributor", info->privateLabelDistributor);
-          if (info->analogChannelFlags) TellNumber(json, "analog_channel_flags", *info->analogChannelFlags);
-        }
-    if (!stop)
-      if (const auto d = ReadHart(instrument, hart::kReadFinalAssemblyNumber, &stop))
-        if (const auto number = Parsed(ParseFinalAssemblyNumber(*d, &problem), hart::kReadFinalAssemblyNumber, problem))
-          TellNumber(json, "final_assembly", *number);
-    if (!stop && revision >= LeastUniversalRevision(hart::kReadLongTag))
-      if (const auto d = ReadHart(instrument, hart::kReadLongTag, &stop))
-        if (const auto longTag = Parsed(ParseLongTag(*d, &problem), hart::kReadLongTag, problem))
-          TellText(json, "long_tag", *longTag);
-    if (!stop && revision >= LeastUniversalRevision(hart::kReadDeviceVariablesWithStatus)) {
-      const HartRequestData asked = DeviceVariablesRequest(
-          {hart::kPrimaryVariableCode, hart::kSecondaryVariableCode, hart::kTertiaryVariableCode,
-           hart::kQuaternaryVariableCode},
-          revision);
-      if (!asked.problem.empty()) {
-        Fail(kModuleFailed, asked.problem);
-      } else if (const auto d = ReadHart(instrument, hart::kReadDeviceVariablesWithStatus, &stop, asked.data)) {
-        if (const auto vars = Parsed(ParseDeviceVariables(*d, &problem), hart::kReadDeviceVariablesWithStatus, problem)) {
-          QJsonArray array;
-          for (const HartDeviceVariable &v : vars->variables) {
-            const std::string quality = QualityText(v.status);
-            Say("device_variable " + std::to_string(v.code) + " " + FloatText(v.value) + " " + UnitText(v.unit) + " " +
-                quality);
-            array.append(QJsonObject{{"code", v.code},
-                                     {"classification", v.classification},
-                                     {"value", FloatJson(v.value)},
-                                     {"unit", QString::fromStdString(UnitText(v.unit))},
-                                     {"unit_code", v.unit},
-                                     {"quality", QString::fromStdString(quality)},
-                                     {"status", v.status}});
-          }
-          json["device_variables"] = array;
-        }
-      }
-    }
-    if (!stop)
-      if (const auto d = ReadHart(instrument, hart::kReadAdditionalDeviceStatus, &stop))
-        if (const auto bytes = Parsed(ParseAdditionalDeviceStatus(*d, &problem), hart::kReadAdditionalDeviceStatus, problem))
-          TellText(json, "additional_status", HexRun(bytes->data(), bytes->size()));
-    Json()["instrument"] = json;
-    const QJsonValue tag = json.value("tag");
-    Summary((tag.isString() ? "tag " + tag.toString().toStdString() + ", " : std::string()) +
-            std::to_string(json.size()) + " values" + (result_.errors.empty() ? "" : ", not all read"));
-  }
-
-  static QJsonValue FloatJson(float value) {
-    return std::isfinite(value) ? QJsonValue(QString::fromStdString(FloatText(value)).toDouble()) : QJsonValue();
-  }
-  static std::string QualityText(uint8_t status) {
-    switch (status & hart::kVariableQualityMask) {
-      case hart::kVariableGood: return "good";
-      case hart::kVariableFixed: return "fixed";
-      case hart::kVariablePoorAccuracy: return "poor accuracy";
-      default: return "bad";
-    }
-  }
-
-  // The device status of the reply to command 48 bit by bit, and the bytes of command 48: named at
-  // their standard places from revision 6 on, as they came otherwise.
-  void HartStatus(const IdentityReply &instrument) {
-    bool stop = false;
-    std::string problem;
-    const auto d = ReadHart(instrument, hart::kReadAdditionalDeviceStatus, &stop);
-    if (!d) return;
-    Say("device_status " + ByteToHex(lastDeviceStatus_));
-    QJsonObject bits;
-    for (int bit = 7; bit >= 0; --bit) {
-      const auto mask = static_cast<uint8_t>(1u << bit);
-      const bool set = (lastDeviceStatus_ & mask) != 0;
-      const char *name = hart::DeviceStatusBitName(mask);
-      Say("  bit " + std::to_string(bit) + " " + name + ": " + (set ? "set" : "clear"));
-      bits[QString::fromUtf8(name)] = set;
-    }
-    Json()["device_status_byte"] = lastDeviceStatus_;
-    Json()["device_status_bits"] = bits;
-    const auto bytes = Parsed(ParseAdditionalDeviceStatus(*d, &problem), hart::kReadAdditionalDeviceStatus, problem);
-    if (!bytes) return;
-    Say("additional_status " + HexRun(bytes->data(), bytes->size()));
-    QJsonObject additional{{"bytes", QString::fromStdString(HexRun(bytes->data(), bytes->size()))}};
-    if (instrument.universalRevision >= 6) {
-      namespace F = hart_field;
-      static constexpr std::pair<size_t, const char *> kPlaces[] = {
-          {F::kExtendedDeviceStatus, "extended_device_status"},
-          {F::kDeviceOperatingMode, "device_operating_mode"},
-          {F::kStandardizedStatus0, "standardized_status_0"},
-          {F::kStandardizedStatus1, "standardized_status_1"},
-          {F::kAnalogChannelSaturated, "analog_channel_saturated"},
-          {F::kStandardizedStatus2, "standardized_status_2"},
-          {F::kStandardizedStatus3, "standardized_status_3"},
-          {F::kAnalogChannelFixed, "analog_channel_fixed"},
-      };
-      const size_t specific = std::min(bytes->size(), F::kExtendedDeviceStatus);
-      Say("  device_specific_status " + HexRun(bytes->data(), specific));
-      for (const auto &[at, name] : kPlaces) {
-        if (at >= bytes->size()) break;
-        Say(std::string("  ") + name + " " + ByteToHex((*bytes)[at]));
-        additional[QString::fromUtf8(name)] = (*bytes)[at];
-      }
-    }
-    Json()["additional_status"] = additional;
-    Summary(lastDeviceStatus_ == 0 ? "device status clear" : "device status: " + hart::DeviceStatusText(lastDeviceStatus_));
-  }
-
-  void Hart() {
-    if (inv_.action == "raw") {
-      const size_t addressLength =
-          inv_.body[0] & hart::kLongAddressFrame ? hart::kLongAddressLength : hart::kShortAddressLength;
-      const auto answer = AskHart(HartRawFrame(kHartPreambles, inv_.body), HartCommand(inv_.body[1 + addressLength]),
-                                  kHartNeedsTransparent);
-      if (hartReply_.empty()) return;
-      // The reply as it came, checked or not: what the instrument said is worth seeing either way.
-      Say(BytesAndText(hartReply_.data(), hartReply_.size()));
-      Summary(result_.lines.back());
-      Say(DecodeLineText(hartReply_.data(), hartReply_.size(), LineDirection::Received));
-      Json()["answer"] = QString::fromStdString(HexRun(hartReply_.data(), hartReply_.size()));
-      if (answer) Json()["data"] = QString::fromStdString(HexRun(answer->data.data(), answer->data.size()));
-      return;
-    }
-    std::vector<uint8_t> identityData;
-    const auto identity = QueryIdentity(&identityData);
-    if (!identity) return;
-    if (inv_.action == "info") return HartInfo(*identity, identityData);
-    if (inv_.action == "status") return HartStatus(*identity);
-    const HartIdentity &id = identity->identity;
-    const uint32_t deviceId = uint32_t{id.deviceId[0]} << 16 | uint32_t{id.deviceId[1]} << 8 | id.deviceId[2];
-    if (inv_.action == "identity") {
-      Say("manufacturer " + std::to_string(id.manufacturer));
-      Say("device_type " + std::to_string(id.deviceType));
-      Say("request_preambles " + std::to_string(identity->preambleNeed));
-      Say("device_id " + std::to_string(deviceId));
-      Json()["manufacturer"] = id.manufacturer;
-      Json()["device_type"] = id.deviceType;
-      Json()["request_preambles"] = identity->preambleNeed;
-      Json()["device_id"] = static_cast<qint64>(deviceId);
-      Summary("device_id " + std::to_string(deviceId));
-    } else if (inv_.action == "vars") {
-      const std::string what = HartCommand(hart::kReadDynamicVariables);
-      const auto answer = AskHart(HartLongFrame(kHartPreambles, hart::kPrimaryMaster, id, hart::kReadDynamicVariables),
-                                  what, "no answer to " + what);
-      if (!answer) return;
-      const auto variables = ReadDynamicVariables(Frame(*answer), Searched(*answer), Held(*answer));
-      if (!variables || variables->empty())
-        return Fail(kModuleFailed, "the reply to " + what + " holds " + std::to_string(answer->data.size()) +
-                                       " data bytes, too few for a variable");
-      QJsonArray array;
-      for (size_t v = 0; v < variables->size(); ++v) {
-        const DynamicVariable &var = (*variables)[v];
-        const std::string value = DynamicValueText(var.value);
-        const char *unit = UnitName(UnitPosition(var.unitCode));
-        Say("variable" + std::to_string(v + 1) + " " + value + " " + unit);
-        array.append(QJsonObject{{"value", QString::fromStdString(value)},
-                                 {"unit", QString::fromUtf8(unit)},
-                                 {"unit_code", var.unitCode}});
-      }
-      Json()["variables"] = array;
-      Summary(std::to_string(variables->size()) + " variables");
-    } else {  // address
-      const std::string what = HartCommand(hart::kWritePollingAddress);
-      const auto answer = AskHart(
-          HartLongFrame(kHartPreambles, hart::kPrimaryMaster, id, hart::kWritePollingAddress, {static_cast<uint8_t>(inv_.number)}),
-          what, "no answer to " + what);
-      if (!answer) return;
-      // Set is what the instrument reports back, not what was asked.
-      if (answer->data.empty() || answer->data[0] != inv_.number)
-        return Fail(kModuleFailed, "the instrument answers " + what + " with " +
-                                       (answer->data.empty() ? std::string("no polling address")
-                                                             : "polling address " + std::to_string(answer->data[0])) +
-                                       ", not " + std::to_string(inv_.number));
-      Say("polling address set to " + std::to_string(inv_.number));
-      Summary(result_.lines.back());
-      Json()["polling_address"] = inv_.number;
-    }
-  }
-
   void ModbusRead() {
     int slave = inv_.slave;
     std::array<int, 5> formats{};
@@ -814,14 +372,8 @@ class Session {
     Json()["values"] = values;
     Summary(std::to_string(answer.registers.size()) + " registers");
   }
-
- private:
-  const Invocation &inv_;
-  PortResult &result_;
-  std::unique_ptr<ModuleLine> line_;
-  std::vector<uint8_t> hartReply_;
-  uint8_t lastDeviceStatus_ = 0;  // of the last HART reply with data
 };
+
 
 namespace {
 
@@ -952,6 +504,13 @@ Completion AModbusAction(const std::vector<std::string> &args, const std::string
 
 std::vector<std::string> FormatNames() { return RegisterFormats(); }
 
+// A module command's run on one port.
+template <void (Session::*Action)()>
+void OnModule(const Invocation &inv, PortResult &result, const Trace &trace) {
+  Session session(inv, result, trace);
+  if (session.Open()) (session.*Action)();
+}
+
 // rq735ctl ports: what the window's "Serial Port:" list offers beside COM1 to COM12.
 int ListPorts(const Invocation &inv) {
   const std::vector<FoundPort> ports = FoundPorts();
@@ -979,26 +538,26 @@ int ListPorts(const Invocation &inv) {
 const std::vector<CommandSpec> &Commands() {
   static const std::vector<CommandSpec> table = {
       {"info", "", "the communication query; prints the module's answer", {}, TakeNothing, Nothing,
-       [](Session &s) { s.Info(); }, nullptr},
+       OnModule<&Session::Info>, nullptr},
       {"get", "", "the module's settings (system and MODBUS side of meter 0)", {}, TakeNothing, Nothing,
-       [](Session &s) { s.Get(); }, nullptr},
+       OnModule<&Session::Get>, nullptr},
       {"set", "NAME=VALUE ...", "writes settings, reads them back and compares", {}, TakeSet, ASetting,
-       [](Session &s) { s.Change(); }, nullptr},
-      {"save", "FILE", "all readable settings to a JSON file", {}, TakeSave, AFile, [](Session &s) { s.Save(); },
+       OnModule<&Session::Change>, nullptr},
+      {"save", "FILE", "all readable settings to a JSON file", {}, TakeSave, AFile, OnModule<&Session::Save>,
        nullptr},
       {"apply", "FILE", "what differs from FILE, the RS485 line last; then reads back", {}, TakeApply, AFile,
-       [](Session &s) { s.Change(); }, nullptr},
+       OnModule<&Session::Change>, nullptr},
       {"hart", "identity | info | status [--polling N] | vars | address N | raw \"02 80 00 00\"",
        "HART to the instrument behind the module: identity, all it reads (info), status, commands 3 and 6, or any frame",
        {{"polling", "N", "hart identity, info and status: the instrument's polling address (0)"}}, TakeHart, AHartAction,
-       [](Session &s) { s.Hart(); }, nullptr},
+       RunHart, nullptr},
       {"modbus", "read [--slave N] [--start A] [--count C] [--format F]",
        "holding registers of the module's MODBUS side, the map's pairs decoded",
        {{"slave", "N", "modbus read: the slave address (the module's own)"},
         {"start", "A", "modbus read: the first register (0)"},
         {"count", "C", "modbus read: how many registers (10)"},
         {"format", "F", "modbus read: how the pairs are read (the module's data formats)", FormatNames}},
-       TakeModbus, AModbusAction, [](Session &s) { s.ModbusRead(); }, nullptr},
+       TakeModbus, AModbusAction, OnModule<&Session::ModbusRead>, nullptr},
       {"ports", "", "the serial adapters and running simulators this machine offers", {}, TakeNothing, Nothing,
        nullptr, ListPorts},
   };
@@ -1019,15 +578,15 @@ int NumberArgument(const std::string &what, const std::string &text, int low, in
   return *value;
 }
 
-PortResult RunOnPort(const Invocation &inv, const QString &port, const std::function<void(const std::string &)> &trace) {
+PortResult RunOnPort(const Invocation &inv, const QString &port, const Trace &trace) {
   PortResult result;
   result.port = port;
-  Session session(inv, result, trace);
   try {
     const CommandSpec *command = FindCommand(inv.command);
-    if (command && command->onPort && session.Open()) command->onPort(session);
+    if (command && command->onPort) command->onPort(inv, result, trace);
   } catch (const std::exception &e) {
-    session.Fail(kModuleFailed, std::string("stopped: ") + e.what());
+    result.status = std::max(result.status, static_cast<int>(kModuleFailed));
+    result.errors.push_back(std::string("stopped: ") + e.what());
   }
   result.json["port"] = port;
   result.json["status"] = result.status;

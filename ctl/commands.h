@@ -17,6 +17,9 @@
 #include "ctl/settings.h"
 #include "serial/line_settings.h"
 
+// Gets the frames when tracing.
+using Trace = std::function<void(const std::string &)>;
+
 // Exit statuses.
 enum Status { kDone = 0, kModuleFailed = 1, kBadUsage = 2, kPortFailed = 3 };
 
@@ -82,8 +85,6 @@ struct Completion {
   bool files = false;
 };
 
-class Session;  // one port's run
-
 struct CommandSpec {
   std::string name;
   std::string synopsis;  // what follows the name, for the help
@@ -94,7 +95,7 @@ struct CommandSpec {
   void (*take)(Invocation &inv, const std::vector<std::string> &args, const std::map<std::string, std::string> &options);
   // What may follow `args`, given the `word` typed so far; the shell keeps what begins with it.
   Completion (*complete)(const std::vector<std::string> &args, const std::string &word);
-  void (*onPort)(Session &session);  // runs on every --port at once
+  void (*onPort)(const Invocation &inv, PortResult &result, const Trace &trace);  // runs on every --port at once
   int (*alone)(const Invocation &inv);  // or, for a command that opens no port, this; its exit status
 };
 
@@ -103,8 +104,7 @@ const std::vector<CommandSpec> &Commands();
 const CommandSpec *FindCommand(std::string_view name);
 
 // Runs the invocation's command on one port. `trace` gets the frames when tracing.
-PortResult RunOnPort(const Invocation &invocation, const QString &port,
-                     const std::function<void(const std::string &)> &trace);
+PortResult RunOnPort(const Invocation &invocation, const QString &port, const Trace &trace);
 
 // Reads a settings file; nothing, with the reason in `error`, when it is not one of ours or holds
 // a setting that is unknown or does not fit.
