@@ -12,6 +12,7 @@
 
 #include "app/list_positions.h"
 #include "app/screen_place.h"
+#include "instrument/instrument_window.h"
 #include "monitor/monitor_window.h"
 #include "ui_main_window.h"
 
@@ -20,7 +21,8 @@ TForm1::TForm1(QWidget *parent)
       ui_(std::make_unique<Ui::TForm1>()),
       comm1_(std::make_unique<TComm>()),
       cycle_(this, {Guarded(&TForm1::Timer2Timer), Guarded(&TForm1::Timer3Timer),
-                    [this](RequestCycle::Request request) { SendRequest(request); }}),
+                    [this](RequestCycle::Request request) { SendRequest(request); },
+                    [this](const uint8_t *bytes, size_t count) { return WriteToLine(bytes, count); }}),
       hartIdentity_(cycle_.Scratch()),
       Timer4(this, "Timer4", 1000, Guarded(&TForm1::Timer4Timer)),
       Timer5(this, "Timer5", 1000, nullptr),
@@ -53,10 +55,16 @@ TForm1::TForm1(QWidget *parent)
   FormCreate();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+  // The port closes with the window: what must be sent before it goes (the instrument window
+  // leaving fixed current mode) goes now.
+  if (cycle_.PortOpen()) cycle_.SetPortOpen(false);
+}
 
-void TForm1::WriteToLine(const uint8_t *bytes, size_t count) {
-  if (comm1_->WriteData(bytes, static_cast<uint16_t>(count))) traffic_->Record(LineDirection::Sent, bytes, count);
+bool TForm1::WriteToLine(const uint8_t *bytes, size_t count) {
+  if (!comm1_->WriteData(bytes, static_cast<uint16_t>(count))) return false;
+  traffic_->Record(LineDirection::Sent, bytes, count);
+  return true;
 }
 
 void TForm1::ShowMonitor() {
@@ -66,11 +74,19 @@ void TForm1::ShowMonitor() {
   monitor_->activateWindow();
 }
 
+void TForm1::ShowInstrument() {
+  if (!instrument_) instrument_ = std::make_unique<InstrumentWindow>(*this);
+  instrument_->show();
+  instrument_->raise();
+  instrument_->activateWindow();
+}
+
 void TForm1::ConnectWindowHandlers() {
   Bind(ui_->PageControl1, &QTabWidget::currentChanged, &TForm1::PageControl1Change);
   Bind(ui_->Button1, &QPushButton::clicked, &TForm1::Button1Click);
   Bind(ui_->Button26, &QPushButton::clicked, &TForm1::Button26Click);
   Bind(ui_->MonitorButton, &QPushButton::clicked, &TForm1::ShowMonitor);
+  Bind(ui_->InstrumentButton, &QPushButton::clicked, &TForm1::ShowInstrument);
   auto *monitorKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_M), this);
   connect(monitorKey, &QShortcut::activated, this, Guarded(&TForm1::ShowMonitor));
   ui_->Label74->installEventFilter(this);

@@ -21,6 +21,7 @@ namespace Ui {
 class TForm1;
 }
 
+class InstrumentWindow;
 class MonitorWindow;
 class QComboBox;
 
@@ -41,11 +42,16 @@ class TForm1 : public QMainWindow {
 
   // Everything written to and received from the line since start, and the trend's samples.
   LineLog &Traffic() { return *traffic_; }
-  // Writes a request to the port; what was written goes into the traffic too.
-  void WriteToLine(const uint8_t *bytes, size_t count);
+  // Writes a request to the port; what was written goes into the traffic too. False when the port
+  // took nothing (closed, or gone).
+  bool WriteToLine(const uint8_t *bytes, size_t count);
   // The monitor window, built the first time it is opened ("Monitor..." or Ctrl+M).
   void ShowMonitor();
   MonitorWindow *Monitor() const { return monitor_.get(); }
+  // The instrument window, built the first time it is opened ("Instrument..." on the
+  // "Transparent Mode" page).
+  void ShowInstrument();
+  InstrumentWindow *Instrument() const { return instrument_.get(); }
 
   // Serial devices under devRoot ("/dev"): each /dev/serial/by-id link, then each ttyUSB* and
   // ttyACM* that no by-id link already names.
@@ -156,5 +162,6 @@ class TForm1 : public QMainWindow {
   TTimer Timer4;  // closes the port after the serial-settings command
   TTimer Timer5;  // enabled at start-up; has no handler
   LineLog *traffic_;
-  std::unique_ptr<MonitorWindow> monitor_;  // last: it goes first, while the window still stands
+  std::unique_ptr<MonitorWindow> monitor_;  // near the end: it goes early, while the window still stands
+  std::unique_ptr<InstrumentWindow> instrument_;  // last: it goes first
 };

@@ -16,6 +16,7 @@ enum Code : int32_t {
   SystemParameters = 202,        // parsed, stays pending
   ModbusParameters = 301,        // parsed, stays pending
   RtuReply = 302,                // MODBUS RTU test; shown in hexadecimal, stays pending
+  InstrumentReply = 400,         // the instrument window's exchange; goes to that window alone
   FactoryAnswer = 1001,          // factory commands and the AD channel query; shown as text
 };
 }  // namespace Pending

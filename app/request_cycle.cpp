@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <utility>
@@ -27,7 +28,12 @@ constexpr int kReceivePauseMs = 300;
 RequestCycle::RequestCycle(QObject *window, Handlers handlers)
     : handlers_(std::move(handlers)),
       parse_(window, "Timer2", kParseDelayMs, handlers_.parse),
-      timeout_(window, "Timer3", kFirstTimeoutMs, handlers_.timeout) {}
+      timeout_(window, "Timer3", kFirstTimeoutMs, handlers_.timeout),
+      exchangeTimer_(new QTimer(window)) {
+  exchangeTimer_->setObjectName(QStringLiteral("ExchangeTimer"));
+  exchangeTimer_->setSingleShot(true);
+  QObject::connect(exchangeTimer_, &QTimer::timeout, window, [this] { EndExchange(ExchangeEnd::TimedOut); });
+}
 
 void RequestCycle::Await(Pending::Code awaited, Timeout::Kind report) {
   Expect(awaited, report);
@@ -36,11 +42,15 @@ void RequestCycle::Await(Pending::Code awaited, Timeout::Kind report) {
 }
 
 void RequestCycle::Expect(Pending::Code awaited, Timeout::Kind report) {
-  pending_ = awaited;
+  Expect(awaited);
   timeoutKind_ = report;
 }
 
-void RequestCycle::Expect(Pending::Code awaited) { pending_ = awaited; }
+void RequestCycle::Expect(Pending::Code awaited) {
+  // A page's request takes the line over from an open exchange: its replies are the page's now.
+  if (exchange_.open && awaited != Pending::InstrumentReply) EndExchange(ExchangeEnd::TakenOver);
+  pending_ = awaited;
+}
 
 bool RequestCycle::Send(Request request) {
   if (!portOpen_ || Waiting()) return false;
@@ -48,7 +58,44 @@ bool RequestCycle::Send(Request request) {
   return true;
 }
 
+RequestCycle::SendResult RequestCycle::SendFrame(const std::vector<uint8_t> &frame, int timeoutMs, Exchange exchange) {
+  if (!portOpen_) return SendResult::PortClosed;
+  if (Waiting()) return SendResult::LineBusy;
+  if (!handlers_.write(frame.data(), frame.size())) return SendResult::NotWritten;
+  pending_ = Pending::InstrumentReply;
+  exchange_ = {true, std::move(exchange)};
+  exchangeTimer_->start(timeoutMs);
+  return SendResult::Sent;
+}
+
+void RequestCycle::EndExchange(ExchangeEnd how) {
+  if (!exchange_.open) return;
+  exchangeTimer_->stop();
+  // The handler may open the next exchange at once.
+  const Exchange ended = std::move(exchange_.handlers);
+  exchange_ = {};
+  if (pending_ == Pending::InstrumentReply) pending_ = Pending::Nothing;
+  if (ended.ended) ended.ended(how);
+}
+
+void RequestCycle::DropExchange() {
+  if (!exchange_.open) return;
+  exchangeTimer_->stop();
+  exchange_ = {};
+  if (pending_ == Pending::InstrumentReply) pending_ = Pending::Nothing;
+}
+
+void RequestCycle::SetPortOpen(bool open) {
+  if (!open && portOpen_ && beforeClose_) beforeClose_();
+  portOpen_ = open;
+}
+
 RequestCycle::Shown RequestCycle::Deliver(const uint8_t *bytes, size_t count) {
+  if (pending_ == Pending::InstrumentReply) {
+    // Neither the reply text nor the receive copy change: they are the pages' last delivery.
+    if (exchange_.open && exchange_.handlers.whole(bytes, count)) EndExchange(ExchangeEnd::Answered);
+    return Shown::NotShown;
+  }
   const size_t kept = std::min<size_t>(count, kReplyTextMax);
   replyText_ = QByteArray(reinterpret_cast<const char *>(bytes), static_cast<qsizetype>(kept));
   buffer_.HoldReply(bytes, count);
@@ -100,9 +147,11 @@ Pending::Code RequestCycle::TakeParse() {
 
 void TForm1::Comm1ReceiveData(TComm *, const uint8_t *buffer, uint16_t bufferLength) {
   traffic_->Record(LineDirection::Received, buffer, bufferLength);
-  QThread::msleep(kReceivePauseMs);
+  // The pause serves the pages' replies; the instrument window's chain of exchanges goes on without it.
+  if (cycle_.PendingReply() != Pending::InstrumentReply) QThread::msleep(kReceivePauseMs);
 
   const RequestCycle::Shown shown = cycle_.Deliver(buffer, bufferLength);
+  if (shown == RequestCycle::Shown::NotShown) return;
   const QByteArray &text = cycle_.ReplyText();
   if (shown == RequestCycle::Shown::AsHex)
     ui_->Memo10->setPlainText(

@@ -3,6 +3,9 @@
 // is no queue and no check for a request in flight: a new request replaces the pending code, and
 // whatever arrives is routed by the code pending at that moment. Owned by the window; the timers
 // are its children.
+//
+// Beside the pages, the instrument window sends frames of its own (SendFrame): each goes out only
+// when no other request waits, and its replies go to it alone, under Pending::InstrumentReply.
 #pragma once
 
 #include <QByteArray>
@@ -10,6 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <utility>
+#include <vector>
 
 #include "app/comm_buffer.h"
 #include "app/request_codes.h"
@@ -17,6 +22,7 @@
 #include "protocol/config_frame.h"
 
 class QObject;
+class QTimer;
 
 class RequestCycle {
  public:
@@ -31,6 +37,7 @@ class RequestCycle {
     std::function<void()> parse;        // Timer2 fired
     std::function<void()> timeout;      // Timer3 fired
     std::function<void(Request)> send;  // runs the handler that sends the request
+    std::function<bool(const uint8_t *, size_t)> write;  // writes a frame to the line; false when it cannot
   };
   RequestCycle(QObject *window, Handlers handlers);
 
@@ -42,8 +49,8 @@ class RequestCycle {
   TransmitView Transmit() { return buffer_.Transmit(); }
   // The user has opened the port.
   bool PortOpen() const { return portOpen_; }
-  // A reply is awaited (the time-out runs) or its parse is due.
-  bool Waiting() const { return timeout_.Enabled() || parse_.Enabled(); }
+  // A reply is awaited (the time-out runs, or an exchange of SendFrame is open) or its parse is due.
+  bool Waiting() const { return timeout_.Enabled() || parse_.Enabled() || exchange_.open; }
 
   // A request went out: its reply is routed by `awaited` and its time-out reports `report`.
   // Await arms the time-out at 3000 ms; Expect sets the codes alone, or only the pending code
@@ -58,10 +65,28 @@ class RequestCycle {
   // general error display. False when it did not run.
   bool Send(Request request);
 
+  // An exchange of the instrument window. Each delivery while it is open goes to `whole` alone
+  // (not to the pages' parsers, not to "Receive Buffer:"), which says whether the reply is all in.
+  // `ended` runs once the exchange has closed (so it may send the next frame): answered, no whole
+  // reply within the time, or a page's request took the line over (its codes replaced the pending one).
+  enum class ExchangeEnd { Answered, TimedOut, TakenOver };
+  struct Exchange {
+    std::function<bool(const uint8_t *bytes, size_t count)> whole;
+    std::function<void(ExchangeEnd)> ended;
+  };
+  enum class SendResult { Sent, LineBusy, PortClosed, NotWritten };
+  // Writes `frame` when the port is open and no request waits, and opens its exchange.
+  SendResult SendFrame(const std::vector<uint8_t> &frame, int timeoutMs, Exchange exchange);
+  // Closes an open exchange without running its handlers: their owner is going away.
+  void DropExchange();
+  // Runs just before the port closes (the user's "Close", the close after the serial settings, the
+  // window's end), while a last frame can still go out and be answered.
+  void SetBeforeClose(std::function<void()> beforeClose) { beforeClose_ = std::move(beforeClose); }
+
  private:
   friend class TForm1;  // the window's receive, timer and port handlers drive the rest
 
-  enum class Shown { AsText, AsHex };
+  enum class Shown { AsText, AsHex, NotShown };
   // A delivery: kept as the reply text and in the receive copy, then routed by the pending code
   // (the parse armed, the time-out disarmed, a text-only reply ends the wait). Says how
   // "Receive Buffer:" shows it.
@@ -74,7 +99,8 @@ class RequestCycle {
     parse_.SetEnabled(false);
     timeout_.SetEnabled(false);
   }
-  void SetPortOpen(bool open) { portOpen_ = open; }
+  void SetPortOpen(bool open);
+  void EndExchange(ExchangeEnd how);
   uint8_t *Scratch() { return buffer_.Scratch(); }
 
   Handlers handlers_;
@@ -85,4 +111,10 @@ class RequestCycle {
   bool portOpen_ = false;
   TTimer parse_;    // Timer2, 300 ms
   TTimer timeout_;  // Timer3, 1000 ms until a request sets 3000 ms
+  struct OpenExchange {
+    bool open = false;
+    Exchange handlers;
+  } exchange_;
+  QTimer *exchangeTimer_;  // the open exchange's time limit
+  std::function<void()> beforeClose_;
 };

@@ -61,6 +61,8 @@ set(RQ735_APP_SOURCES
   app/request_cycle.cpp app/request_cycle.h
   app/screen_place.cpp app/screen_place.h
   app/ttimer.cpp app/ttimer.h
+  instrument/hart_link.cpp instrument/hart_link.h
+  instrument/instrument_window.cpp instrument/instrument_window.h
   monitor/monitor_window.cpp monitor/monitor_window.h
   monitor/traffic_model.cpp monitor/traffic_model.h
   monitor/trend_chart.cpp monitor/trend_chart.h

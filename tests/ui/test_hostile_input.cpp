@@ -86,8 +86,10 @@ Controls ControlsOf(TForm1 &form) {
     (combo->isEditable() ? c.editableCombos : c.fixedCombos).push_back(combo);
   }
   for (QPushButton *b : form.findChildren<QPushButton *>()) {
-    // The port button is exercised on its own; the monitor's sends nothing.
-    if (b->objectName() == "Button1" || b->objectName() == "Button9" || b->objectName() == "MonitorButton") continue;
+    // The port button is exercised on its own; the monitor's and the instrument window's send nothing.
+    if (b->objectName() == "Button1" || b->objectName() == "Button9" || b->objectName() == "MonitorButton" ||
+        b->objectName() == "InstrumentButton")
+      continue;
     c.buttons.push_back(b);
   }
   return c;

@@ -273,6 +273,7 @@ TEST_F(StartupTest, ButtonsAndCheckBoxes) {
       {"Button7", "GroupBox8", "HART Device Parameter Query"},
       {"Button16", "GroupBox10", "HART Command Query"},
       {"Button14", "GroupBox6", "Set"},
+      {"InstrumentButton", "GroupBox5", "Instrument..."},
       {"Button20", "GroupBox20", "Send"},
       {"Button10", "GroupBox3", "Set"},
       {"Button21", "GroupBox3", "Set"},
