@@ -1,5 +1,6 @@
 // The stored layout at its stored size: no control overlaps a sibling, every control lies inside
-// its parent (below a group's caption), and no caption is wider than its control.
+// its parent (below a group's caption), and no caption is wider than its control. The same for the
+// instrument window as it is built.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontInfo>
@@ -20,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "app/main_window.h"
+#include "instrument/instrument_window.h"
 #include "tests/support/ui_driver.h"
 
 namespace {
@@ -35,11 +37,12 @@ QString Describe(const QWidget *w) {
 }
 
 // The controls placed on a container: its direct child widgets (a combo box's edit line or a
-// text box's scroll bars belong to their control, not to the container).
-std::vector<QWidget *> Controls(QWidget *container) {
+// text box's scroll bars belong to their control, not to the container). A layout gives hidden
+// controls no place, so `shownOnly` leaves them out.
+std::vector<QWidget *> Controls(QWidget *container, bool shownOnly = false) {
   std::vector<QWidget *> out;
   for (QWidget *w : container->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
-    if (!w->isWindow()) out.push_back(w);
+    if (!w->isWindow() && !(shownOnly && w->isHidden())) out.push_back(w);
   return out;
 }
 
@@ -83,9 +86,9 @@ TEST_F(LayoutTest, StoredSizesAndFont) {
   }
 }
 
-TEST_F(LayoutTest, NoSiblingsOverlap) {
-  for (QWidget *container : Containers(form_)) {
-    const auto controls = Controls(container);
+void ExpectNoSiblingsOverlap(const std::vector<QWidget *> &containers, bool shownOnly) {
+  for (QWidget *container : containers) {
+    const auto controls = Controls(container, shownOnly);
     for (size_t i = 0; i < controls.size(); ++i)
       for (size_t j = i + 1; j < controls.size(); ++j)
         EXPECT_FALSE(controls[i]->geometry().intersects(controls[j]->geometry()))
@@ -94,20 +97,20 @@ TEST_F(LayoutTest, NoSiblingsOverlap) {
   }
 }
 
-TEST_F(LayoutTest, ControlsLieInsideTheirParent) {
-  for (QWidget *container : Containers(form_)) {
+void ExpectControlsInsideTheirParent(const std::vector<QWidget *> &containers, bool shownOnly) {
+  for (QWidget *container : containers) {
     QRect inside(QPoint(0, 0), container->size());
     // Nothing may cover a group's caption.
     if (auto *g = qobject_cast<QGroupBox *>(container); g && !g->title().isEmpty())
       inside.setTop(QFontMetrics(g->font()).height());
-    for (QWidget *w : Controls(container))
+    for (QWidget *w : Controls(container, shownOnly))
       EXPECT_TRUE(inside.contains(w->geometry()))
           << Describe(w).toStdString() << " leaves " << container->objectName().toStdString();
   }
 }
 
-TEST_F(LayoutTest, NoTextIsCutOff) {
-  for (QLabel *l : form_.findChildren<QLabel *>()) {
+void ExpectNoTextCutOff(QWidget *window) {
+  for (QLabel *l : window->findChildren<QLabel *>()) {
     if (l->text().isEmpty()) continue;
     const QFontMetrics fm(l->font());
     const QRect room = l->contentsRect().adjusted(l->margin(), l->margin(), -l->margin(), -l->margin());
@@ -119,31 +122,57 @@ TEST_F(LayoutTest, NoTextIsCutOff) {
       EXPECT_LE(fm.height(), room.height()) << Describe(l).toStdString();
     }
   }
-  for (QPushButton *b : form_.findChildren<QPushButton *>()) {
+  for (QPushButton *b : window->findChildren<QPushButton *>()) {
     QStyleOptionButton opt;
     opt.initFrom(b);
     opt.text = b->text();
     const QRect room = b->style()->subElementRect(QStyle::SE_PushButtonContents, &opt, b);
     EXPECT_LE(QFontMetrics(b->font()).horizontalAdvance(b->text()), room.width()) << Describe(b).toStdString();
   }
-  for (QCheckBox *c : form_.findChildren<QCheckBox *>()) {
+  for (QCheckBox *c : window->findChildren<QCheckBox *>()) {
     QStyleOptionButton opt;
     opt.initFrom(c);
     opt.text = c->text();
     const QRect room = c->style()->subElementRect(QStyle::SE_CheckBoxContents, &opt, c);
     EXPECT_LE(QFontMetrics(c->font()).horizontalAdvance(c->text()), room.width()) << Describe(c).toStdString();
   }
-  for (QGroupBox *g : form_.findChildren<QGroupBox *>()) {
+  for (QGroupBox *g : window->findChildren<QGroupBox *>()) {
     if (g->title().isEmpty()) continue;
     EXPECT_LE(QFontMetrics(g->font()).horizontalAdvance(g->title()) + 16, g->width()) << Describe(g).toStdString();
   }
   // Edit lines and lists tall enough for their text.
-  for (QLineEdit *e : form_.findChildren<QLineEdit *>()) {
+  for (QLineEdit *e : window->findChildren<QLineEdit *>()) {
     if (qobject_cast<QComboBox *>(e->parentWidget())) continue;
     EXPECT_GE(e->height(), e->minimumSizeHint().height()) << Describe(e).toStdString();
   }
-  for (QComboBox *c : form_.findChildren<QComboBox *>())
+  for (QComboBox *c : window->findChildren<QComboBox *>())
     EXPECT_GE(c->height(), c->minimumSizeHint().height()) << Describe(c).toStdString();
+}
+
+TEST_F(LayoutTest, NoSiblingsOverlap) { ExpectNoSiblingsOverlap(Containers(form_), false); }
+
+TEST_F(LayoutTest, ControlsLieInsideTheirParent) { ExpectControlsInsideTheirParent(Containers(form_), false); }
+
+TEST_F(LayoutTest, NoTextIsCutOff) { ExpectNoTextCutOff(&form_); }
+
+// "Instrument..." has its place on the "Transparent Mode" page (the checks above keep it clear of
+// the rest), and the window it opens is laid out as cleanly.
+TEST_F(LayoutTest, TheInstrumentButtonAndItsWindow) {
+  auto *button = ui::Find<QPushButton>(&form_, "InstrumentButton");
+  ASSERT_NE(button, nullptr);
+  EXPECT_EQ(button->parentWidget()->objectName().toStdString(), "GroupBox5");
+  EXPECT_FALSE(button->isHidden());
+
+  button->click();
+  InstrumentWindow *window = form_.Instrument();
+  ASSERT_NE(window, nullptr);
+  ui::Pump(20);
+  std::vector<QWidget *> containers{window};
+  for (QGroupBox *g : window->findChildren<QGroupBox *>()) containers.push_back(g);
+  ExpectNoSiblingsOverlap(containers, true);
+  ExpectControlsInsideTheirParent(containers, true);
+  ExpectNoTextCutOff(window);
+  window->close();
 }
 
 // Whatever the screen's pixel ratio (this test also runs at 1.5 and 2), each picture fills its
