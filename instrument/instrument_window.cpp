@@ -105,6 +105,8 @@ InstrumentWindow::InstrumentWindow(TForm1 &form)
     identity_[i] = new QLineEdit(identityBox);
     identity_[i]->setObjectName(QLatin1String(identityNames[i]));
     identity_[i]->setReadOnly(true);
+    // Selectable to copy, but not where the focus lands while Read is held down.
+    identity_[i]->setFocusPolicy(Qt::ClickFocus);
     identityGrid->addWidget(new QLabel(identityCaptions[i], identityBox), static_cast<int>(i), 0);
     identityGrid->addWidget(identity_[i], static_cast<int>(i), 1);
   }
