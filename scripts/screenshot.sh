@@ -2,13 +2,14 @@
 # Builds the program if needed, runs it on a virtual X display and saves pictures of its window:
 # docs/screenshot.png (the first page) and docs/screenshot-<page>.png for the other two form pages,
 # then opens a simulated module and saves both pages of the monitor window
-# (docs/screenshot-monitor-traffic.png, docs/screenshot-monitor-trend.png).
+# (docs/screenshot-monitor-traffic.png, docs/screenshot-monitor-trend.png) and the instrument
+# window after a Read (docs/instrument.png). RQ735_SHOT_DIR saves them elsewhere.
 # Installs the X tools it uses (Xvfb, xauth, ImageMagick's import, xdotool) when they are missing.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build"
-docs="$root/docs"
+docs="${RQ735_SHOT_DIR:-$root/docs}"
 
 on_display=0
 [ "${1:-}" = "--on-display" ] && on_display=1
@@ -102,6 +103,24 @@ shoot() {
   sleep 0.5
   /usr/bin/import -silent -window "$monitor" "png:$docs/screenshot-monitor-traffic.png"
   echo "saved $docs/screenshot-monitor-traffic.png"
+
+  # The instrument window ("Instrument..." on the "Transparent Mode" page) after "Read".
+  xdotool mousemove --window "$id" "${tabs[1]}" 72 click 1
+  sleep 0.5
+  xdotool mousemove --window "$id" 983 315 click 1
+  local instrument
+  instrument=$(timeout 20 xdotool search --sync --onlyvisible --name '^RQ735 Instrument$' | head -n 1)
+  if [ -z "$instrument" ]; then
+    echo "screenshot: the instrument window did not appear" >&2
+    return 1
+  fi
+  # Above the monitor, which has no window manager to give way.
+  xdotool windowraise "$instrument"
+  sleep 0.5
+  xdotool mousemove --window "$instrument" 45 25 click 1
+  sleep 4
+  /usr/bin/import -silent -window "$instrument" "png:$docs/instrument.png"
+  echo "saved $docs/instrument.png"
 
   kill "$app_pid" "$sim_pid"
   wait "$app_pid" "$sim_pid" 2>/dev/null || true
