@@ -85,7 +85,10 @@ TEST(InstrumentWindowWithSimulator, ReadFillsTheIdentityAndEverySettingOfItsRevi
   SimWindow w({"--hart7", "--frozen", "--no-publish", "--quiet"});
   w.form.ShowMonitor();
   InstrumentWindow &window = OpenInstrument(w.form);
+  // The page's identity query goes first: the window waits until its reply has been parsed.
+  Click(&w.form, "Button7");
   Press(window, "ReadButton");
+  EXPECT_EQ(Text(&w.form, "Edit28"), "38");
 
   EXPECT_EQ(Text(&window, "Manufacturer"), "38");
   EXPECT_EQ(Text(&window, "DeviceType"), "6");
@@ -108,12 +111,13 @@ TEST(InstrumentWindowWithSimulator, ReadFillsTheIdentityAndEverySettingOfItsRevi
   EXPECT_FALSE(Find<QLabel>(&window, "LoopBanner")->isVisible());
 
   // Command 0 at the short address, each read once, the loop current: every one answered, in the
-  // monitor, and none of it in the main window's "Receive Buffer:".
+  // monitor, and none of it in the main window's "Receive Buffer:", which keeps the page's reply.
   const std::vector<Request> sent = SentSince(w.form.Traffic(), 0);
-  EXPECT_EQ(Commands(sent), (std::vector<int>{0, 13, 12, 16, 20, 15, 2}));
+  EXPECT_EQ(Commands(sent), (std::vector<int>{0, 0, 13, 12, 16, 20, 15, 2}));
   EXPECT_EQ(w.form.Traffic().Size(), 2 * sent.size());
   EXPECT_EQ(w.form.Monitor()->Model().rowCount(), static_cast<int>(w.form.Traffic().Size()));
-  EXPECT_TRUE(Text(&w.form, "Memo10").isEmpty());
+  EXPECT_TRUE(Text(&w.form, "Memo10").contains("FF 06 80 00 "));
+  EXPECT_FALSE(Text(&w.form, "Memo10").contains("FF 86 ")) << "no long-frame reply of the window's";
   EXPECT_EQ(w.form.Cycle().PendingReply(), Pending::Nothing);
   EXPECT_TRUE(w.catcher.Messages().empty());
 }
