@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ctl/settings.h"
+#include "protocol/hart_settings.h"
 #include "serial/line_settings.h"
 
 // Gets the frames when tracing.
@@ -44,6 +45,9 @@ struct Invocation {
   int number = 0;             // hart address N
   std::vector<uint8_t> body;  // hart raw
   int pollingAddress = 0;
+  HartValues hartWanted;              // hart set and hart apply: canonical values
+  std::vector<double> currents;       // hart loop-test, in mA
+  std::optional<double> holdSeconds;  // hart loop-test: none waits for Enter
   int slave = -1;  // modbus read: -1 for the module's own slave address
   int start = 0;
   int count = 10;
@@ -54,6 +58,7 @@ struct PortResult {
   QString port;
   int status = kDone;
   std::vector<std::string> lines;   // for standard output
+  size_t printed = 0;               // of them, those printed as they came
   std::string summary;              // the line printed for this port when there are several
   std::vector<std::string> errors;  // for standard error
   std::vector<std::string> warnings;  // for standard error too; they do not fail the run
