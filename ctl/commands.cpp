@@ -180,11 +180,8 @@ class Session : public PortSession {
                          {"port", result_.port},
                          {"settings", values}};
     const std::string path = FileForPort(inv_.file, result_.port, inv_.ports.size() > 1);
-    QSaveFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(document).toJson()) < 0 || !file.commit()) {
-      Fail(kModuleFailed, "cannot write " + path + ": " + file.errorString().toStdString());
-      return;
-    }
+    std::string why;
+    if (!WriteJsonFile(path, document, &why)) return Fail(kModuleFailed, why);
     Say("saved " + std::to_string(values.size()) + " settings to " + path);
     Summary(result_.lines.back());
     Json()["file"] = QString::fromStdString(path);
@@ -689,7 +686,8 @@ PortResult RunOnPort(const Invocation &inv, const QString &port, const Trace &tr
   return result;
 }
 
-std::optional<Settings> ReadSettingsFile(const std::string &path, std::string *error) {
+std::optional<QJsonObject> ReadFileSettings(const std::string &path, const char *format, int version,
+                                            std::string *error) {
   QFile file(QString::fromStdString(path));
   if (!file.open(QIODevice::ReadOnly)) {
     *error = path + ": " + file.errorString().toStdString();
@@ -702,22 +700,34 @@ std::optional<Settings> ReadSettingsFile(const std::string &path, std::string *e
     return std::nullopt;
   }
   const QJsonObject root = document.object();
-  if (root.value("format").toString() != kFileFormat) {
-    *error = path + ": not a settings file of rq735ctl (its \"format\" is not \"" + kFileFormat + "\")";
+  if (root.value("format").toString() != format) {
+    *error = path + ": not a settings file of rq735ctl (its \"format\" is not \"" + format + "\")";
     return std::nullopt;
   }
-  if (root.value("version").toInt(-1) != kFileVersion) {
+  if (root.value("version").toInt(-1) != version) {
     *error = path + ": format version " + std::to_string(root.value("version").toInt(-1)) + ", this rq735ctl reads " +
-             std::to_string(kFileVersion);
+             std::to_string(version);
     return std::nullopt;
   }
   if (!root.value("settings").isObject()) {
     *error = path + ": no \"settings\" object";
     return std::nullopt;
   }
+  return root.value("settings").toObject();
+}
+
+bool WriteJsonFile(const std::string &path, const QJsonObject &document, std::string *error) {
+  QSaveFile file(QString::fromStdString(path));
+  if (file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(document).toJson()) >= 0 && file.commit()) return true;
+  *error = "cannot write " + path + ": " + file.errorString().toStdString();
+  return false;
+}
+
+std::optional<Settings> ReadSettingsFile(const std::string &path, std::string *error) {
+  const auto settings = ReadFileSettings(path, kFileFormat, kFileVersion, error);
+  if (!settings) return std::nullopt;
   Settings out;
-  const QJsonObject settings = root.value("settings").toObject();
-  for (auto it = settings.begin(); it != settings.end(); ++it) {
+  for (auto it = settings->begin(); it != settings->end(); ++it) {
     const std::string name = it.key().toStdString();
     const SettingSpec *spec = FindSetting(name);
     if (!spec) {

@@ -114,6 +114,12 @@ PortResult RunOnPort(const Invocation &invocation, const QString &port, const Tr
 // Reads a settings file; nothing, with the reason in `error`, when it is not one of ours or holds
 // a setting that is unknown or does not fit.
 std::optional<Settings> ReadSettingsFile(const std::string &path, std::string *error);
+// The "settings" object of a file of ours of `format` and `version`; nothing, with the reason in
+// `error`, for any other file.
+std::optional<QJsonObject> ReadFileSettings(const std::string &path, const char *format, int version,
+                                            std::string *error);
+// `document` as the file `path`, whole or not at all.
+bool WriteJsonFile(const std::string &path, const QJsonObject &document, std::string *error);
 // The file name `save` uses for a port when several are given: the port's name goes before the
 // extension, its slashes as dashes.
 std::string FileForPort(const std::string &file, const QString &port, bool severalPorts);

@@ -1,9 +1,7 @@
 #include "ctl/hart_session.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSaveFile>
 #include <QThread>
 
 #include <poll.h>
@@ -510,9 +508,8 @@ class HartSession : public PortSession {
                                {"identity", identity},
                                {"settings", settings}};
     const std::string path = FileForPort(inv_.file, result_.port, inv_.ports.size() > 1);
-    QSaveFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(document).toJson()) < 0 || !file.commit())
-      return Fail(kModuleFailed, "cannot write " + path + ": " + file.errorString().toStdString());
+    std::string why;
+    if (!WriteJsonFile(path, document, &why)) return Fail(kModuleFailed, why);
     Say("saved " + std::to_string(settings.size()) + " instrument settings to " + path);
     Summary(result_.lines.back());
     Json()["file"] = QString::fromStdString(path);
@@ -765,28 +762,10 @@ void WatchStopSignals() {
 }
 
 std::optional<HartValues> ReadHartSettingsFile(const std::string &path, std::string *error) {
-  QFile file(QString::fromStdString(path));
-  if (!file.open(QIODevice::ReadOnly)) {
-    *error = path + ": " + file.errorString().toStdString();
-    return std::nullopt;
-  }
-  QJsonParseError parse;
-  const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parse);
-  const QJsonObject root = document.object();
-  if (parse.error != QJsonParseError::NoError || root.value("format").toString() != kHartFileFormat) {
-    *error = path + " is not a file of rq735ctl hart save";
-    if (parse.error == QJsonParseError::NoError && root.value("format").toString() == "rq735ctl settings")
-      *error += " (it holds the module's settings: rq735ctl apply takes it)";
-    return std::nullopt;
-  }
-  if (root.value("version").toInt() != kHartFileVersion) {
-    *error = path + ": format version " + std::to_string(root.value("version").toInt()) + ", this rq735ctl reads " +
-             std::to_string(kHartFileVersion);
-    return std::nullopt;
-  }
+  const auto settings = ReadFileSettings(path, kHartFileFormat, kHartFileVersion, error);
+  if (!settings) return std::nullopt;
   HartValues values;
-  const QJsonObject settings = root.value("settings").toObject();
-  for (auto it = settings.begin(); it != settings.end(); ++it) {
+  for (auto it = settings->begin(); it != settings->end(); ++it) {
     const std::string name = it.key().toStdString();
     const HartSettingSpec *spec = FindHartSetting(name);
     if (!spec || !it.value().isString()) {
