@@ -383,9 +383,48 @@ class Parent {
     Figure("ctl_apply_4_ports_ms", bench::Median(apply4), "ms");
     Figure("ctl_apply_8_ports_ms", bench::Median(apply8), "ms");
     Figure("ctl_apply_8_over_1", bench::Median(apply8) / bench::Median(apply1), "x");
+    CtlHart(dir);
     std::remove(file.c_str());
     std::remove((std::string(dir) + "/saved.json").c_str());
     rmdir(dir);
+  }
+
+  // rq735ctl as the instrument's communicator, on revision-7 instruments (all settings): hart info
+  // on 1 and 8 simulators at once, and hart apply of a file in which every setting differs, on 1
+  // and 8 fresh simulators.
+  void CtlHart(const std::string &dir) {
+    const std::string file = dir + "/instrument.json";
+    const QJsonObject changed{{"tag", "BENCH-1"},        {"descriptor", "BENCH DESCRIPTOR"}, {"message", "EVERY SETTING DIFFERS"},
+                              {"date", "2026-12-09"},    {"final_assembly", "42"},           {"long_tag", "bench long tag"},
+                              {"pv_units", "KPa"},       {"lower_range", "10"},              {"upper_range", "90"},
+                              {"damping", "3"},          {"polling_address", "0"},           {"response_preambles", "9"}};
+    const QJsonObject document{{"format", "rq735ctl instrument settings"}, {"version", 1}, {"settings", changed}};
+    if (FILE *f = std::fopen(file.c_str(), "w")) {
+      std::fputs(QJsonDocument(document).toJson().constData(), f);
+      std::fclose(f);
+    }
+    std::vector<double> info1, info8, apply1, apply8;
+    {
+      auto one = StartSims(1, {"--hart7", "--frozen"}), eight = StartSims(8, {"--hart7", "--frozen"});
+      for (int r = 0; r < o_.runs; ++r) {
+        info1.push_back(CtlMs(Ports(one), {"hart", "info"}));
+        info8.push_back(CtlMs(Ports(eight), {"hart", "info"}));
+      }
+      StopSims(one);
+      StopSims(eight);
+    }
+    for (int r = 0; r < o_.runs; ++r) {
+      for (auto [n, figures] : {std::pair{1, &apply1}, std::pair{8, &apply8}}) {
+        auto fresh = StartSims(n, {"--hart7", "--frozen"});
+        figures->push_back(CtlMs(Ports(fresh), {"hart", "apply", file}));
+        StopSims(fresh);
+      }
+    }
+    Figure("ctl_hart_info_ms", bench::Median(info1), "ms");
+    Figure("ctl_hart_info_8_ports_ms", bench::Median(info8), "ms");
+    Figure("ctl_hart_apply_ms", bench::Median(apply1), "ms");
+    Figure("ctl_hart_apply_8_ports_ms", bench::Median(apply8), "ms");
+    std::remove(file.c_str());
   }
 
   // rq735ctl through one ser2net: apply of every setting on 1 and on 16 fresh modules at once, each
@@ -431,10 +470,12 @@ class Parent {
  private:
   using Sims = std::vector<std::pair<bench::Child, std::string>>;
 
-  Sims StartSims(int n) {
+  Sims StartSims(int n, const std::vector<std::string> &extra = {}) {
     Sims sims;
+    std::vector<std::string> arguments = {"--no-publish", "--quiet"};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
     for (int i = 0; i < n; ++i) {
-      bench::Child c = bench::Spawn(o_.child.simPath, {"--no-publish", "--quiet"});
+      bench::Child c = bench::Spawn(o_.child.simPath, arguments);
       std::string line;
       if (c.pid > 0 && bench::ReadLine(c.out, &line, 5000)) sims.emplace_back(c, line.substr(line.find(' ') + 1));
     }

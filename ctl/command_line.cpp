@@ -1,5 +1,7 @@
 #include "ctl/command_line.h"
 
+#include "protocol/hart_settings.h"
+
 #include <QCommandLineParser>
 #include <QFile>
 
@@ -234,6 +236,11 @@ std::string HelpText() {
       values = "text";
     }
     std::snprintf(line, sizeof line, "  %-26s %-44s %s\n", spec.name.c_str(), values.c_str(), spec.about.c_str());
+    text += line;
+  }
+  text += "\nInstrument settings (hart set, save, apply):\n";
+  for (const HartSettingSpec &spec : HartSettings()) {
+    std::snprintf(line, sizeof line, "  %-26s %s\n", spec.name, spec.about);
     text += line;
   }
   return text;

@@ -5,7 +5,10 @@
 #include <QJsonDocument>
 #include <QSaveFile>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <iterator>
@@ -177,11 +180,8 @@ class Session : public PortSession {
                          {"port", result_.port},
                          {"settings", values}};
     const std::string path = FileForPort(inv_.file, result_.port, inv_.ports.size() > 1);
-    QSaveFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(document).toJson()) < 0 || !file.commit()) {
-      Fail(kModuleFailed, "cannot write " + path + ": " + file.errorString().toStdString());
-      return;
-    }
+    std::string why;
+    if (!WriteJsonFile(path, document, &why)) return Fail(kModuleFailed, why);
     Say("saved " + std::to_string(values.size()) + " settings to " + path);
     Summary(result_.lines.back());
     Json()["file"] = QString::fromStdString(path);
@@ -419,30 +419,105 @@ void TakeApply(Invocation &inv, const std::vector<std::string> &args, const std:
   inv.wanted = *wanted;
 }
 
+// A decimal number of the command line, "." as its point whatever the locale.
+std::optional<double> DecimalArgument(const std::string &text) {
+  double value = 0;
+  const char *end = text.data() + text.size();
+  const auto [at, error] = std::from_chars(text.data(), end, value, std::chars_format::fixed);
+  if (text.empty() || error != std::errc() || at != end || !std::isfinite(value)) return std::nullopt;
+  return value;
+}
+
+// hart set: NAME=VALUE, each checked as the instrument takes it. What was changed on the way (lower
+// case to upper case) is said before anything is sent.
+void TakeHartSet(Invocation &inv, const std::vector<std::string> &pairs) {
+  if (pairs.empty()) throw UsageError("hart set needs NAME=VALUE");
+  for (const std::string &pair : pairs) {
+    const size_t eq = pair.find('=');
+    if (eq == std::string::npos) throw UsageError("hart set: \"" + pair + "\" is not NAME=VALUE");
+    const std::string name = pair.substr(0, eq);
+    const HartSettingSpec *spec = FindHartSetting(name);
+    if (!spec) throw UsageError("hart set: unknown instrument setting " + name + " (rq735ctl --help lists them)");
+    const HartValueCheck check = CheckHartValue(*spec, pair.substr(eq + 1));
+    if (!check.value) throw UsageError("hart set: " + check.problem, false);
+    if (!check.note.empty()) std::fprintf(stderr, "rq735ctl: %s\n", check.note.c_str());
+    inv.hartWanted[name] = *check.value;
+  }
+}
+
+// hart loop-test: the currents, how long each is held, and the engineer's word that the loop is in
+// manual: asked on a terminal, --yes otherwise.
+void TakeLoopTest(Invocation &inv, const std::vector<std::string> &currents, const std::map<std::string, std::string> &options) {
+  if (currents.empty()) throw UsageError("hart loop-test needs the currents to fix, in mA, as 4 12 20");
+  for (const std::string &c : currents) {
+    const auto value = DecimalArgument(c);
+    if (!value || *value <= 0 || *value > 24)
+      throw UsageError("hart loop-test: \"" + c + "\" is not a loop current in mA (above 0, at most 24)");
+    inv.currents.push_back(*value);
+  }
+  const auto hold = options.find("hold");
+  if (hold != options.end()) {
+    const auto seconds = DecimalArgument(hold->second);
+    if (!seconds || *seconds < 0 || *seconds > 86400)
+      throw UsageError("--hold: \"" + hold->second + "\" is not a number of seconds from 0 to 86400");
+    inv.holdSeconds = *seconds;
+  } else if (inv.ports.size() > 1) {
+    throw UsageError("hart loop-test on several ports needs --hold SECONDS: one Enter cannot step them all");
+  }
+  if (!options.count("yes")) {
+    if (!isatty(STDIN_FILENO) || !isatty(STDERR_FILENO))
+      throw UsageError("hart loop-test fixes the loop current: put the loop in manual, then give --yes "
+                       "(there is no terminal to ask)");
+    std::fprintf(stderr,
+                 "The loop current will be fixed at each value in turn: whatever reads this loop sees it.\n"
+                 "Is the loop in manual? Type yes to go on: ");
+    char answer[16] = {};
+    if (!std::fgets(answer, sizeof answer, stdin) || std::string(answer).rfind("yes", 0) != 0)
+      throw UsageError("loop test not started", false);
+  }
+  WatchStopSignals();
+}
+
 void TakeHart(Invocation &inv, const std::vector<std::string> &rest, const std::map<std::string, std::string> &options) {
-  if (rest.empty()) throw UsageError("hart needs identity, info, status, vars, address N or raw HEX");
+  if (rest.empty())
+    throw UsageError("hart needs identity, info, status, set, save, apply, loop-test, vars, address N or raw HEX");
   inv.action = rest[0];
+  const std::vector<std::string> args(rest.begin() + 1, rest.end());
+  const bool polls = inv.action == "identity" || inv.action == "info" || inv.action == "status" || inv.action == "set" ||
+                     inv.action == "save" || inv.action == "apply" || inv.action == "loop-test";
   const auto polling = options.find("polling");
-  const bool polls = inv.action == "identity" || inv.action == "info" || inv.action == "status";
-  if (polling != options.end() && !polls) throw UsageError("--polling goes with hart identity, info and status only");
-  if (polls) {
-    if (rest.size() != 1) throw UsageError("hart " + inv.action + " takes only --polling N");
-    if (polling != options.end()) inv.pollingAddress = NumberArgument("--polling", polling->second, 0, 15);
-  } else if (inv.action == "vars") {
-    if (rest.size() != 1) throw UsageError("hart vars takes no arguments");
+  if (polling != options.end() && !polls) throw UsageError("--polling does not go with hart " + inv.action);
+  if (polling != options.end()) inv.pollingAddress = NumberArgument("--polling", polling->second, 0, 63);
+  if ((options.count("hold") || options.count("yes")) && inv.action != "loop-test")
+    throw UsageError("--hold and --yes go with hart loop-test only");
+  if (inv.action == "identity" || inv.action == "info" || inv.action == "status" || inv.action == "vars") {
+    if (!args.empty()) throw UsageError("hart " + inv.action + " takes no arguments");
+  } else if (inv.action == "set") {
+    TakeHartSet(inv, args);
+  } else if (inv.action == "save" || inv.action == "apply") {
+    if (args.size() != 1) throw UsageError("hart " + inv.action + " needs one FILE");
+    inv.file = args[0];
+    if (inv.action == "apply") {
+      std::string why;
+      const auto wanted = ReadHartSettingsFile(inv.file, &why);
+      if (!wanted) throw UsageError(why, false);
+      inv.hartWanted = *wanted;
+    }
+  } else if (inv.action == "loop-test") {
+    TakeLoopTest(inv, args, options);
   } else if (inv.action == "address") {
-    if (rest.size() != 2) throw UsageError("hart address needs N");
-    inv.number = NumberArgument("hart address", rest[1], 0, 15);
+    if (args.size() != 1) throw UsageError("hart address needs N");
+    inv.number = NumberArgument("hart address", args[0], 0, 15);
   } else if (inv.action == "raw") {
-    if (rest.size() != 2) throw UsageError("hart raw needs the frame's body in hexadecimal, as \"02 80 00 00\"");
+    if (args.size() != 1) throw UsageError("hart raw needs the frame's body in hexadecimal, as \"02 80 00 00\"");
     // Exactly what was typed goes out, or nothing: every character counts.
-    const TypedHex body = ParseTypedHex(rest[1], rest[1].size());  // a text holds fewer bytes than characters
-    if (!body.error.empty()) throw UsageError("hart raw: \"" + rest[1] + "\": " + body.error);
+    const TypedHex body = ParseTypedHex(args[0], args[0].size());  // a text holds fewer bytes than characters
+    if (!body.error.empty()) throw UsageError("hart raw: \"" + args[0] + "\": " + body.error);
     if (body.bytes.size() > kMaxRequestBody)
       throw UsageError("hart raw: " + std::to_string(body.bytes.size()) + " bytes; a HART request holds at most " +
                        std::to_string(kMaxRequestBody) + " before its checksum");
     const std::string problem = TypedRequestProblem(body.bytes);
-    if (!problem.empty()) throw UsageError("hart raw: \"" + rest[1] + "\": " + problem);
+    if (!problem.empty()) throw UsageError("hart raw: \"" + args[0] + "\": " + problem);
     inv.body = body.bytes;
   } else {
     throw UsageError("hart: unknown " + inv.action);
@@ -492,9 +567,14 @@ Completion ASetting(const std::vector<std::string> &, const std::string &word) {
   return c;
 }
 
-Completion AHartAction(const std::vector<std::string> &args, const std::string &) {
-  if (!args.empty()) return {};
-  return {{"identity", "info", "status", "vars", "address", "raw"}};
+Completion AHartAction(const std::vector<std::string> &args, const std::string &word) {
+  if (args.empty())
+    return {{"identity", "info", "status", "set", "save", "apply", "loop-test", "vars", "address", "raw"}};
+  if (args[0] == "save" || args[0] == "apply") return AFile(std::vector<std::string>(args.begin() + 1, args.end()), word);
+  Completion c;
+  if (args[0] == "set" && word.find('=') == std::string::npos)
+    for (const HartSettingSpec &spec : HartSettings()) c.words.push_back(spec.name + std::string("="));
+  return c;
 }
 
 Completion AModbusAction(const std::vector<std::string> &args, const std::string &) {
@@ -547,10 +627,13 @@ const std::vector<CommandSpec> &Commands() {
        nullptr},
       {"apply", "FILE", "what differs from FILE, the RS485 line last; then reads back", {}, TakeApply, AFile,
        OnModule<&Session::Change>, nullptr},
-      {"hart", "identity | info | status [--polling N] | vars | address N | raw \"02 80 00 00\"",
-       "HART to the instrument behind the module: identity, all it reads (info), status, commands 3 and 6, or any frame",
-       {{"polling", "N", "hart identity, info and status: the instrument's polling address (0)"}}, TakeHart, AHartAction,
-       RunHart, nullptr},
+      {"hart", "identity | info | status | set NAME=VALUE ... | save FILE | apply FILE | loop-test MA ... | vars | address N | raw HEX",
+       "HART to the instrument behind the module: all it reads (info), its settings written and read back (set, "
+       "apply), a loop test at fixed currents, status, commands 3 and 6, or any frame",
+       {{"polling", "N", "hart: the instrument's polling address (0)"},
+        {"hold", "SECONDS", "hart loop-test: how long each current is held (until Enter is pressed)"},
+        {"yes", "", "hart loop-test: the loop is in manual; do not ask"}},
+       TakeHart, AHartAction, RunHart, nullptr},
       {"modbus", "read [--slave N] [--start A] [--count C] [--format F]",
        "holding registers of the module's MODBUS side, the map's pairs decoded",
        {{"slave", "N", "modbus read: the slave address (the module's own)"},
@@ -603,7 +686,8 @@ PortResult RunOnPort(const Invocation &inv, const QString &port, const Trace &tr
   return result;
 }
 
-std::optional<Settings> ReadSettingsFile(const std::string &path, std::string *error) {
+std::optional<QJsonObject> ReadFileSettings(const std::string &path, const char *format, int version,
+                                            std::string *error) {
   QFile file(QString::fromStdString(path));
   if (!file.open(QIODevice::ReadOnly)) {
     *error = path + ": " + file.errorString().toStdString();
@@ -616,22 +700,34 @@ std::optional<Settings> ReadSettingsFile(const std::string &path, std::string *e
     return std::nullopt;
   }
   const QJsonObject root = document.object();
-  if (root.value("format").toString() != kFileFormat) {
-    *error = path + ": not a settings file of rq735ctl (its \"format\" is not \"" + kFileFormat + "\")";
+  if (root.value("format").toString() != format) {
+    *error = path + ": not a settings file of rq735ctl (its \"format\" is not \"" + format + "\")";
     return std::nullopt;
   }
-  if (root.value("version").toInt(-1) != kFileVersion) {
+  if (root.value("version").toInt(-1) != version) {
     *error = path + ": format version " + std::to_string(root.value("version").toInt(-1)) + ", this rq735ctl reads " +
-             std::to_string(kFileVersion);
+             std::to_string(version);
     return std::nullopt;
   }
   if (!root.value("settings").isObject()) {
     *error = path + ": no \"settings\" object";
     return std::nullopt;
   }
+  return root.value("settings").toObject();
+}
+
+bool WriteJsonFile(const std::string &path, const QJsonObject &document, std::string *error) {
+  QSaveFile file(QString::fromStdString(path));
+  if (file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(document).toJson()) >= 0 && file.commit()) return true;
+  *error = "cannot write " + path + ": " + file.errorString().toStdString();
+  return false;
+}
+
+std::optional<Settings> ReadSettingsFile(const std::string &path, std::string *error) {
+  const auto settings = ReadFileSettings(path, kFileFormat, kFileVersion, error);
+  if (!settings) return std::nullopt;
   Settings out;
-  const QJsonObject settings = root.value("settings").toObject();
-  for (auto it = settings.begin(); it != settings.end(); ++it) {
+  for (auto it = settings->begin(); it != settings->end(); ++it) {
     const std::string name = it.key().toStdString();
     const SettingSpec *spec = FindSetting(name);
     if (!spec) {

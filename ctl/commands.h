@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ctl/settings.h"
+#include "protocol/hart_settings.h"
 #include "serial/line_settings.h"
 
 // Gets the frames when tracing.
@@ -44,6 +45,9 @@ struct Invocation {
   int number = 0;             // hart address N
   std::vector<uint8_t> body;  // hart raw
   int pollingAddress = 0;
+  HartValues hartWanted;              // hart set and hart apply: canonical values
+  std::vector<double> currents;       // hart loop-test, in mA
+  std::optional<double> holdSeconds;  // hart loop-test: none waits for Enter
   int slave = -1;  // modbus read: -1 for the module's own slave address
   int start = 0;
   int count = 10;
@@ -54,6 +58,7 @@ struct PortResult {
   QString port;
   int status = kDone;
   std::vector<std::string> lines;   // for standard output
+  size_t printed = 0;               // of them, those printed as they came
   std::string summary;              // the line printed for this port when there are several
   std::vector<std::string> errors;  // for standard error
   std::vector<std::string> warnings;  // for standard error too; they do not fail the run
@@ -109,6 +114,12 @@ PortResult RunOnPort(const Invocation &invocation, const QString &port, const Tr
 // Reads a settings file; nothing, with the reason in `error`, when it is not one of ours or holds
 // a setting that is unknown or does not fit.
 std::optional<Settings> ReadSettingsFile(const std::string &path, std::string *error);
+// The "settings" object of a file of ours of `format` and `version`; nothing, with the reason in
+// `error`, for any other file.
+std::optional<QJsonObject> ReadFileSettings(const std::string &path, const char *format, int version,
+                                            std::string *error);
+// `document` as the file `path`, whole or not at all.
+bool WriteJsonFile(const std::string &path, const QJsonObject &document, std::string *error);
 // The file name `save` uses for a port when several are given: the port's name goes before the
 // extension, its slashes as dashes.
 std::string FileForPort(const std::string &file, const QString &port, bool severalPorts);

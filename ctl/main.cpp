@@ -84,7 +84,7 @@ int main(int argc, char **argv) {
     if (inv.json) {
       std::printf("%s\n", QJsonDocument(r.json).toJson(QJsonDocument::Compact).constData());
     } else if (!several) {
-      for (const std::string &line : r.lines) std::printf("%s\n", line.c_str());
+      for (size_t i = r.printed; i < r.lines.size(); ++i) std::printf("%s\n", r.lines[i].c_str());
     } else {
       const std::string summary = r.summary.empty() ? "" : " " + r.summary;
       std::printf("%s: %s%s\n", port.c_str(), r.status == kDone ? "ok" : "failed", summary.c_str());

@@ -123,6 +123,15 @@ std::optional<std::vector<uint8_t>> ModuleLine::Exchange(const std::vector<uint8
   return reply;
 }
 
+void ModuleLine::Idle(std::chrono::milliseconds time) {
+  if (!comm_ || lost_) return;
+  QEventLoop loop;
+  QTimer::singleShot(time, &loop, &QEventLoop::quit);
+  waiting_ = &loop;
+  loop.exec();
+  waiting_ = nullptr;
+}
+
 std::optional<std::vector<uint8_t>> ModuleLine::Exchange(const std::string &request, ReplyEnd end) {
   return Exchange(std::vector<uint8_t>(request.begin(), request.end()), end);
 }

@@ -56,6 +56,8 @@ class ModuleLine {
   std::optional<std::vector<uint8_t>> Exchange(const std::vector<uint8_t> &request, ReplyEnd end = nullptr);
   // Writes without waiting for an answer.
   void Send(const std::vector<uint8_t> &request);
+  // Waits `time` between exchanges, minding the line: ends early when it is lost.
+  void Idle(std::chrono::milliseconds time);
 
   bool Lost() const { return lost_; }  // the port went away (a hang-up)
   // The driver refused the RS485 mode asked for; the line goes on without it.

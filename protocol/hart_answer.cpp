@@ -36,7 +36,7 @@ std::string HartAnswer::Reason() const {
     case HartVerdict::CommunicationError: return "communication error: " + hart::CommunicationErrorText(status);
     case HartVerdict::Data:
     case HartVerdict::Busy:
-    case HartVerdict::Refused: return hart::ResponseCodeText(status);
+    case HartVerdict::Refused: return hart::ResponseCodeText(status, command);
   }
   return problem;
 }
@@ -90,6 +90,7 @@ HartAnswer CheckHartAnswer(const std::vector<uint8_t> &request, const uint8_t *r
                  HexRun(request.data() + requestAddress, addressLength));
   const uint8_t replied = address[addressLength];
   if (replied != command) return wrong("answers " + CommandText(replied) + ", not " + CommandText(command));
+  answer.command = command;
   if (dataCount < 2)
     return wrong("byte count " + std::to_string(dataCount) + " leaves no room for the two status bytes");
 

@@ -24,13 +24,14 @@ struct HartAnswer {
   // The reply frame within the bytes received: its first preamble, and its length through the checksum.
   size_t start = 0;
   size_t length = 0;
+  uint8_t command = 0;       // of the request, which the reply answers
   uint8_t status = 0;        // the first status byte: a response code, or communication errors with bit 7
   uint8_t deviceStatus = 0;  // the second
   std::vector<uint8_t> data;  // what follows the two status bytes
 
   bool Warning() const { return verdict == HartVerdict::Data && status != hart::kSuccess; }
-  // Why there are no data, or what the warning is: "64 command not implemented", "communication
-  // error: framing error", the problem.
+  // Why there are no data, or what the warning is: "64 command not implemented", "9 lower range
+  // value too high" (what a code means for the command), "communication error: framing error", the problem.
   std::string Reason() const;
 };
 

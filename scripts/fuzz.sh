@@ -18,7 +18,7 @@ shift || true
 
 all=(fuzz_system_reply fuzz_modbus_reply fuzz_identity_reply fuzz_dynamic_reply fuzz_find_reply_key
      fuzz_int_text fuzz_hex_pairs fuzz_ieee754_text fuzz_hart_frame fuzz_hart_request
-     fuzz_decode_module fuzz_decode_hart fuzz_decode_modbus fuzz_telnet fuzz_frame_end fuzz_hart_answer fuzz_hart_commands)
+     fuzz_decode_module fuzz_decode_hart fuzz_decode_modbus fuzz_telnet fuzz_frame_end fuzz_hart_answer fuzz_hart_commands fuzz_hart_settings)
 if [ $# -gt 0 ]; then targets=("$@"); else targets=("${all[@]}"); fi
 
 CC=clang CXX=clang++ cmake -S "$root/fuzz" -B "$build" -DRQ735_WERROR="${RQ735_WERROR:-OFF}" >/dev/null
