@@ -164,6 +164,14 @@ TEST(InstrumentWindowWithSimulator, WriteSendsOnlyTheChangedSettingsThenMarksEac
   Type(window, "response_preambles", "6");
   Press(window, "WriteButton");
   EXPECT_EQ(w.form.Traffic().Size(), afterPreambles) << "nothing differs from what was read";
+
+  // A new polling address: the read back (and every later Read) asks command 0 there.
+  Type(window, "polling_address", "3");
+  Press(window, "WriteButton");
+  EXPECT_EQ(Outcome(window, "polling_address"), "written");
+  Press(window, "ReadButton");
+  EXPECT_EQ(Setting(window, "polling_address"), "3");
+  EXPECT_TRUE(Text(&window, "InstrumentStatus").startsWith("Read at")) << Text(&window, "InstrumentStatus").toStdString();
   EXPECT_TRUE(w.catcher.Messages().empty());
 }
 
