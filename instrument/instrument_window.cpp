@@ -48,6 +48,15 @@ const char *Caption(HartSettingId id) {
 
 QString Q(const std::string &text) { return QString::fromStdString(text); }
 
+// A value as its box shows it: a number with the user's decimal point (a typed one is read with
+// either), any other as it is.
+QString Shown(const HartSettingSpec &spec, const std::string &value) {
+  const bool decimal = spec.id == HartSettingId::LowerRange || spec.id == HartSettingId::UpperRange ||
+                       spec.id == HartSettingId::Damping;
+  QString text = Q(value);
+  return decimal ? text.replace(QLatin1Char('.'), QLocale().decimalPoint()) : text;
+}
+
 // A message of the link or a parser as a sentence of the status line.
 QString Sentence(const std::string &text) {
   QString s = Q(text);
@@ -330,7 +339,7 @@ void InstrumentWindow::ShowValues(const HartValues &values) {
     const bool available = HartSettingAvailable(*r.spec, revision);
     r.edit->setEnabled(available);
     const auto v = values.find(r.spec->name);
-    r.edit->setText(v == values.end() ? QString() : Q(v->second));
+    r.edit->setText(v == values.end() ? QString() : Shown(*r.spec, v->second));
     if (!available)
       SetMark(r, Mark::Other, tr("needs universal revision %1").arg(LeastUniversalRevision(r.spec->writeCommand)));
     else if (v == values.end())
@@ -363,7 +372,7 @@ void InstrumentWindow::Write() {
     if (!HartSettingAvailable(*r.spec, revision)) continue;
     const auto held = held_.find(r.spec->name);
     const std::string text = r.edit->text().toStdString();
-    if (held != held_.end() ? text == held->second : text.empty()) continue;  // unchanged
+    if (held != held_.end() ? r.edit->text() == Shown(*r.spec, held->second) : text.empty()) continue;  // unchanged
     const HartValueCheck check = CheckHartValue(*r.spec, text);
     if (!check.value) {
       SetMark(r, Mark::Refused, BesideField(*r.spec, check.problem));
@@ -461,7 +470,7 @@ void InstrumentWindow::MarkWrites(const HartValues &wanted, const std::vector<Ha
     if (!row) continue;
     const HartSettingSpec &spec = HartSetting(id);
     const auto held = held_.find(spec.name);
-    if (held != held_.end()) row->edit->setText(Q(held->second));
+    if (held != held_.end()) row->edit->setText(Shown(spec, held->second));
     if (!result.taken) {
       ++notWritten;
       row->edit->setText(Q(result.typed));  // still wanted: a later Write sends it again

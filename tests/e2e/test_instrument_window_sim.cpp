@@ -4,6 +4,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
+#include <clocale>
+#include <string>
 #include <vector>
 
 #include "instrument/instrument_window.h"
@@ -173,6 +175,23 @@ TEST(InstrumentWindowWithSimulator, WriteSendsOnlyTheChangedSettingsThenMarksEac
   EXPECT_EQ(Setting(window, "polling_address"), "3");
   EXPECT_TRUE(Text(&window, "InstrumentStatus").startsWith("Read at")) << Text(&window, "InstrumentStatus").toStdString();
   EXPECT_TRUE(w.catcher.Messages().empty());
+}
+
+TEST(DecimalCommaInstrument, RangeAndDampingShowAndTakeTheUsersSeparator) {
+  if (std::string(std::localeconv()->decimal_point) != ",") {
+    if (qEnvironmentVariableIsSet("RQ735_DECIMAL_COMMA_RUN"))
+      FAIL() << "the C library's numeric locale is " << std::setlocale(LC_NUMERIC, nullptr) << ", not a decimal comma";
+    GTEST_SKIP() << "runs under a decimal-comma locale only";
+  }
+  SimWindow w({"--frozen", "--no-publish", "--quiet"});
+  InstrumentWindow &window = OpenInstrument(w.form);
+  Press(window, "ReadButton");
+  EXPECT_EQ(Setting(window, "damping"), "0,5");
+  Type(window, "damping", "1,25");
+  Press(window, "WriteButton");
+  EXPECT_EQ(Setting(window, "damping"), "1,25");
+  EXPECT_TRUE(Outcome(window, "damping").startsWith("written")) << Outcome(window, "damping").toStdString();
+  EXPECT_TRUE(Outcome(window, "upper_range").isEmpty()) << "shown with a comma, unchanged, not sent";
 }
 
 TEST(InstrumentWindowWithSimulator, AWriteProtectedInstrumentRefusesAndTheFieldNamesTheResponseCode) {
