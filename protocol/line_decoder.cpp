@@ -22,8 +22,10 @@ namespace {
 
 namespace L = module_layout;
 
-// The decoded texts are built by appending into one string each: the monitor decodes every
-// delivery, and the fuzz targets decode millions.
+constexpr std::string_view kEntrySeparator = " | ";
+
+// The decoded texts are built by appending into one string, all the entries': the monitor decodes
+// every delivery, and the fuzz targets decode millions.
 
 void AppendNumber(std::string &out, uint64_t value) {
   char digits[20];
@@ -653,7 +655,7 @@ struct Piece {
   size_t preambles;  // HART
 };
 
-// Room for a piece's text, so that it is written into one allocation.
+// Room for a piece's text, so that the texts are written into one allocation.
 size_t TextRoom(const Piece &piece) {
   switch (piece.dialect) {
     case Dialect::Module: return 160 + 2 * piece.length;
@@ -833,28 +835,44 @@ const char *DialectName(Dialect dialect) {
   return "";
 }
 
-std::vector<DecodedFrame> DecodeLine(const uint8_t *bytes, size_t count, LineDirection direction) {
+DecodedLine DecodeLineJoined(const uint8_t *bytes, size_t count, LineDirection direction) {
   const Pieces pieces(bytes, count, direction);
-  std::vector<DecodedFrame> frames(pieces.size());
-  DecodedFrame *f = frames.data();
+  DecodedLine line;
+  line.entries.resize(pieces.size());
+  size_t room = 0;
+  for (const Piece &piece : pieces) room += TextRoom(piece) + kEntrySeparator.size();
+  line.text.reserve(room);
+  DecodedLine::Entry *e = line.entries.data();
   for (const Piece &piece : pieces) {
-    f->dialect = piece.dialect;
-    f->offset = piece.offset;
-    f->length = piece.length;
-    f->text.reserve(TextRoom(piece));
-    f->flawed = Describe(f->text, bytes, piece, direction);
+    if (!line.text.empty()) line.text += kEntrySeparator;
+    e->dialect = piece.dialect;
+    e->offset = piece.offset;
+    e->length = piece.length;
+    e->textAt = line.text.size();
+    e->flawed = Describe(line.text, bytes, piece, direction);
+    e->textLength = line.text.size() - e->textAt;
+    ++e;
+  }
+  return line;
+}
+
+std::vector<DecodedFrame> DecodeLine(const uint8_t *bytes, size_t count, LineDirection direction) {
+  const DecodedLine line = DecodeLineJoined(bytes, count, direction);
+  std::vector<DecodedFrame> frames(line.entries.size());
+  DecodedFrame *f = frames.data();
+  for (const DecodedLine::Entry &e : line.entries) {
+    f->dialect = e.dialect;
+    f->offset = e.offset;
+    f->length = e.length;
+    f->text = line.TextOf(e);
+    f->flawed = e.flawed;
     ++f;
   }
   return frames;
 }
 
 std::string DecodeLineText(const uint8_t *bytes, size_t count, LineDirection direction) {
-  std::string out;
-  for (const DecodedFrame &frame : DecodeLine(bytes, count, direction)) {
-    if (!out.empty()) out += " | ";
-    out += frame.text;
-  }
-  return out;
+  return DecodeLineJoined(bytes, count, direction).text;
 }
 
 std::string BytesAndText(const uint8_t *bytes, size_t count) {

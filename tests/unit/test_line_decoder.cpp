@@ -89,6 +89,15 @@ TEST(LineDecoder, ADeliveryWithNoiseAndTwoFrames) {
   EXPECT_EQ(frames[1].dialect, Dialect::Module);
   EXPECT_EQ(frames[2].dialect, Dialect::Modbus);
   EXPECT_EQ(frames[2].offset, 5u);
+  // The same entries with their texts in the one line.
+  const DecodedLine line = DecodeLineJoined(delivery.data(), delivery.size(), kIn);
+  EXPECT_EQ(line.text, Decode(delivery, kIn));
+  ASSERT_EQ(line.entries.size(), frames.size());
+  for (size_t i = 0; i < frames.size(); ++i) {
+    EXPECT_EQ(line.TextOf(line.entries[i]), frames[i].text);
+    EXPECT_EQ(line.entries[i].offset, frames[i].offset);
+    EXPECT_EQ(line.entries[i].flawed, frames[i].flawed);
+  }
 }
 
 // The communicator's requests as the program builds them and the simulated instrument's replies,
