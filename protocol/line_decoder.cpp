@@ -1,7 +1,6 @@
 #include "protocol/line_decoder.h"
 
 #include <array>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <string_view>
@@ -27,10 +26,15 @@ constexpr std::string_view kEntrySeparator = " | ";
 // The decoded texts are built by appending into one string, all the entries': the monitor decodes
 // every delivery, and the fuzz targets decode millions.
 
-void AppendNumber(std::string &out, uint64_t value) {
+RQ735_BYTE_LOOP void AppendNumber(std::string &out, uint64_t value) {
   char digits[20];
-  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  out.append(digits, end);
+  char *const end = digits + sizeof digits;
+  char *first = end;
+  do {
+    *--first = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  out.append(first, end);
 }
 
 // A number in decimal, a byte in hexadecimal, as pieces of Append.
@@ -53,7 +57,8 @@ void Append(std::string &t, const Pieces &...pieces) {
 // The first characters are compared alone first: most texts differ there, and that is cheaper
 // than a whole comparison.
 bool StartsWith(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && (prefix.empty() || text[0] == prefix[0]) && text.substr(0, prefix.size()) == prefix;
+  return text.size() >= prefix.size() && (prefix.empty() || text[0] == prefix[0]) &&
+         std::char_traits<char>::compare(text.data(), prefix.data(), prefix.size()) == 0;
 }
 
 // ------------------------------------------------------------------------------------------------
@@ -240,16 +245,19 @@ size_t ModuleFinder::Request(size_t at) const {
   return 0;
 }
 
+// Where the printable run from `at` ends, and its last "#" (left alone when none).
+RQ735_BYTE_LOOP size_t PrintableRun(const uint8_t *bytes, size_t at, size_t count, size_t *lastHash) {
+  for (; at < count && IsPrintable(bytes[at]); ++at)
+    if (bytes[at] == L::kFrameEnd) *lastHash = at;
+  return at;
+}
+
 // An answer: the printable run that ends with its last "#".
 size_t ModuleFinder::Answer(size_t at) {
   if (at >= printableEnd_) {
     if (!IsPrintable(bytes_[at])) return 0;
-    printableEnd_ = at;
     size_t lastHash = count_;
-    while (printableEnd_ < count_ && IsPrintable(bytes_[printableEnd_])) {
-      if (bytes_[printableEnd_] == L::kFrameEnd) lastHash = printableEnd_;
-      ++printableEnd_;
-    }
+    printableEnd_ = PrintableRun(bytes_, at, count_, &lastHash);
     // An answer is two characters or more: one starts at each offset up to the last "#", or the
     // one before it when the run ends there.
     lastHash_ = lastHash;
@@ -290,6 +298,13 @@ size_t HartFrameLength(const uint8_t *b, size_t n, size_t p, LineDirection direc
   if (countAt >= n) return 0;
   const size_t total = countAt + 1 + b[countAt] + 1;
   return total > n ? 0 : total;
+}
+
+// How many preamble bytes `b` starts with.
+RQ735_BYTE_LOOP size_t PreambleRun(const uint8_t *b, size_t n) {
+  size_t p = 0;
+  while (p < n && b[p] == hart::kPreamble) ++p;
+  return p;
 }
 
 // " (name)", or nothing for a code without a name.
@@ -740,7 +755,7 @@ class FrameAt {
   // Where only a MODBUS frame could start, its CRC is all there is to try, at nearly every offset:
   // a decision that guides the fuzzer nowhere, kept out of its instrumentation. The tries at the
   // offsets returned keep theirs.
-  RQ735_SCAN_LOOP size_t Next(size_t at) const {
+  RQ735_BYTE_LOOP size_t Next(size_t at) const {
     for (; at < count_; ++at) {
       const uint8_t what = classes_[bytes_[at]];
       const bool onlyModbus = what == kOnlyModbus || (!kSent && !module_.MayStartAnswer(at));
@@ -768,8 +783,7 @@ size_t FrameAt<D>::Other(size_t at, uint8_t what, Piece *piece, size_t *skip) {
   if (what == kPreambles) {
     // No other dialect starts with a preamble byte, and after fewer of them the same frame would
     // follow: the whole run begins a HART frame or is noise.
-    size_t p = 1;
-    while (p < n && b[p] == hart::kPreamble) ++p;
+    const size_t p = PreambleRun(b, n);
     *skip = p;
     piece->dialect = Dialect::Hart, piece->preambles = p;
     return piece->length = HartFrameLength(b, n, p, D);
