@@ -18,7 +18,8 @@ inline LineDirection DirectionOf(uint8_t selector) {
 
 // DecodeLine and DecodeLineText copy these entries and this line. The check's own decisions are
 // left out of coverage: they would only count the entries.
-__attribute__((no_sanitize("coverage"), noinline)) inline void CheckDecoding(const uint8_t *bytes, size_t count, LineDirection direction) {
+__attribute__((no_sanitize("coverage"), noinline)) inline void CheckDecoding(const uint8_t *bytes, size_t count,
+                                                                           LineDirection direction) {
   const DecodedLine line = DecodeLineJoined(bytes, count, direction);
   size_t at = 0;
   for (const DecodedLine::Entry &e : line.entries) {

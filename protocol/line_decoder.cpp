@@ -23,8 +23,8 @@ namespace L = module_layout;
 
 constexpr std::string_view kEntrySeparator = " | ";
 
-// The decoded texts are built by appending into one string, all the entries': the monitor decodes
-// every delivery, and the fuzz targets decode millions.
+// The decoded texts are appended to one string, the line that holds every entry's: the monitor
+// decodes every delivery, and the fuzz targets decode millions.
 
 RQ735_BYTE_LOOP void AppendNumber(std::string &out, uint64_t value) {
   char digits[20];
