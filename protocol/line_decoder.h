@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 enum class Dialect { Module, Hart, Modbus, Noise };
@@ -24,6 +25,26 @@ std::vector<DecodedFrame> DecodeLine(const uint8_t *bytes, size_t count, LineDir
 
 // The entries of DecodeLine joined into one line (" | " between them).
 std::string DecodeLineText(const uint8_t *bytes, size_t count, LineDirection direction);
+
+// DecodeLine's entries with their texts in DecodeLineText's line rather than in a string each: one
+// allocation for all the texts, where a decoding holds dozens of entries.
+struct DecodedLine {
+  struct Entry {
+    Dialect dialect = Dialect::Noise;
+    size_t offset = 0;
+    size_t length = 0;
+    size_t textAt = 0;  // where the entry's text is in `text`
+    size_t textLength = 0;
+    bool flawed = false;
+  };
+  std::vector<Entry> entries;
+  std::string text;  // the line
+
+  std::string_view TextOf(const Entry &entry) const {
+    return std::string_view(text).substr(entry.textAt, entry.textLength);
+  }
+};
+DecodedLine DecodeLineJoined(const uint8_t *bytes, size_t count, LineDirection direction);
 
 // "51 51 51 23  QQQ#": hexadecimal pairs, then the bytes as text ("." for what does not print).
 std::string BytesAndText(const uint8_t *bytes, size_t count);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/crc16.h"
 #include "protocol/hart.h"
 #include "protocol/hart_codes.h"
 #include "protocol/hart_commands.h"
@@ -74,6 +75,19 @@ TEST(LineDecoder, ModbusFramesExceptionsAndCrc) {
   ASSERT_EQ(flawed.size(), 1u);
   EXPECT_TRUE(flawed[0].flawed);
   EXPECT_NE(flawed[0].text.find("CRC C5 32 wrong, expected C5 CD"), std::string::npos) << flawed[0].text;
+  // An answer whose slave address prints, after printable text with no "#": found inside the run.
+  Bytes late = {'x', 'y', 0x41, 0x03, 0x02, 0x00, 0x07};
+  const Crc16Bytes crc = Crc16(late.data() + 2, late.size() - 2);
+  late.push_back(crc.low);
+  late.push_back(crc.high);
+  const std::vector<DecodedFrame> afterText = DecodeLine(late.data(), late.size(), kIn);
+  ASSERT_EQ(afterText.size(), 2u);
+  EXPECT_EQ(afterText[0].text, "2 bytes of noise: 78 79");
+  EXPECT_EQ(afterText[1].offset, 2u);
+  EXPECT_FALSE(afterText[1].flawed);
+  EXPECT_NE(afterText[1].text.find("slave 65, function 3 (read holding registers), 2 bytes, registers 7"),
+            std::string::npos)
+      << afterText[1].text;
 }
 
 TEST(LineDecoder, ADeliveryWithNoiseAndTwoFrames) {
@@ -89,6 +103,15 @@ TEST(LineDecoder, ADeliveryWithNoiseAndTwoFrames) {
   EXPECT_EQ(frames[1].dialect, Dialect::Module);
   EXPECT_EQ(frames[2].dialect, Dialect::Modbus);
   EXPECT_EQ(frames[2].offset, 5u);
+  // The same entries with their texts in the one line.
+  const DecodedLine line = DecodeLineJoined(delivery.data(), delivery.size(), kIn);
+  EXPECT_EQ(line.text, Decode(delivery, kIn));
+  ASSERT_EQ(line.entries.size(), frames.size());
+  for (size_t i = 0; i < frames.size(); ++i) {
+    EXPECT_EQ(line.TextOf(line.entries[i]), frames[i].text);
+    EXPECT_EQ(line.entries[i].offset, frames[i].offset);
+    EXPECT_EQ(line.entries[i].flawed, frames[i].flawed);
+  }
 }
 
 // The communicator's requests as the program builds them and the simulated instrument's replies,
