@@ -69,17 +69,26 @@ const char *kBauds[] = {"1200", "2400", "4800", "9600", "19200", "38400", "57600
 const char *kParities[] = {"none", "odd", "even"};
 const char *kModes[] = {"transparent", "MODBUS single instrument", "MODBUS multiple"};
 
+// An item of a list by its digit, or the digit quoted where the list has none.
+struct Item {
+  const char *name;  // nullptr: none
+  char digit;
+};
+void Put(std::string &t, Item item) {
+  if (item.name) t += item.name;
+  else Append(t, '\'', item.digit, '\'');
+}
 template <size_t N>
-std::string Named(const char *(&names)[N], std::string_view digit) {
+Item Named(const char *(&names)[N], std::string_view digit) {
   const char c = digit.empty() ? '?' : digit[0];
   const int i = c - '0';
-  return i >= 0 && static_cast<size_t>(i) < N ? names[i] : std::string("'") + c + "'";
+  return Item{i >= 0 && static_cast<size_t>(i) < N ? names[i] : nullptr, c};
 }
 
-std::string Number(std::string_view digits) {
+std::string_view Number(std::string_view digits) {
   size_t i = 0;
   while (i + 1 < digits.size() && digits[i] == '0') ++i;
-  return std::string(digits.substr(i));
+  return digits.substr(i);
 }
 
 std::string_view Unterminated(std::string_view frame) {
@@ -90,74 +99,81 @@ std::string_view Unterminated(std::string_view frame) {
 class Values {
  public:
   Values(std::string_view text, const L::Layout &layout) : text_(text), layout_(layout) {}
-  std::string operator[](size_t value) const { return std::string(L::ValueText(text_, 0, layout_.Value(value))); }
+  std::string_view operator[](size_t value) const { return L::ValueText(text_, 0, layout_.Value(value)); }
   // What follows the key.
-  std::string Arguments() const { return std::string(text_.substr(layout_.KeyLength())); }
+  std::string_view Arguments() const { return text_.substr(layout_.KeyLength()); }
 
  private:
   std::string_view text_;
   const L::Layout &layout_;
 };
 
-std::string QueryRequest(std::string_view name) {
-  if (L::Matches(name, L::kCommunicationQuery)) return "communication query";
-  if (L::Matches(name, L::kSystemParameterQuery)) return "system parameter query";
-  if (L::Matches(name, L::kAdChannelQuery)) return "AD channel query";
-  if (L::Matches(name, L::kMeterQuery)) return "MODBUS parameter query of meter " + Values(name, L::kMeterQuery)[0];
-  return "query";
+// What the requests ask for, appended to `t`.
+void QueryRequest(std::string &t, std::string_view name) {
+  if (L::Matches(name, L::kCommunicationQuery)) return Append(t, "communication query");
+  if (L::Matches(name, L::kSystemParameterQuery)) return Append(t, "system parameter query");
+  if (L::Matches(name, L::kAdChannelQuery)) return Append(t, "AD channel query");
+  if (L::Matches(name, L::kMeterQuery)) return Append(t, "MODBUS parameter query of meter ", Values(name, L::kMeterQuery)[0]);
+  Append(t, "query");
 }
 
-std::string SettingRequest(std::string_view s) {
+void SettingRequest(std::string &t, std::string_view s) {
   if (L::Matches(s, L::kCustomCommand)) {
     const Values v(s, L::kCustomCommand);
-    return "set meter " + v[0] + " custom command " + v[1] + ": " + (v[2] == "1" ? "on" : "off") + ", " + Number(v[3]) +
-           " bytes";
+    return Append(t, "set meter ", v[0], " custom command ", v[1], ": ", v[2] == "1" ? "on" : "off", ", ", Number(v[3]),
+                  " bytes");
   }
   s = Unterminated(s);
-  if (L::Matches(s, L::kParameterReset)) return "parameter initialization";
-  if (L::Matches(s, L::kSlaveAddress)) return "set MODBUS slave address to " + Number(Values(s, L::kSlaveAddress)[0]);
-  if (L::Matches(s, L::kWorkingMode)) return "set working mode to " + Named(kModes, Values(s, L::kWorkingMode)[0]);
-  if (L::Matches(s, L::kReturnTime)) return "set RS485 return time to " + Named(kReturnTimes, Values(s, L::kReturnTime)[0]);
-  if (L::Matches(s, L::kHartInterval)) return "set HART interval to " + Number(Values(s, L::kHartInterval)[0]) + "0 ms";
+  if (L::Matches(s, L::kParameterReset)) return Append(t, "parameter initialization");
+  if (L::Matches(s, L::kSlaveAddress)) return Append(t, "set MODBUS slave address to ", Number(Values(s, L::kSlaveAddress)[0]));
+  if (L::Matches(s, L::kWorkingMode)) return Append(t, "set working mode to ", Named(kModes, Values(s, L::kWorkingMode)[0]));
+  if (L::Matches(s, L::kReturnTime))
+    return Append(t, "set RS485 return time to ", Named(kReturnTimes, Values(s, L::kReturnTime)[0]));
+  if (L::Matches(s, L::kHartInterval))
+    return Append(t, "set HART interval to ", Number(Values(s, L::kHartInterval)[0]), "0 ms");
   if (L::Matches(s, L::kLineSetting)) {
     const Values v(s, L::kLineSetting);
-    return "set RS485 line to " + Named(kBauds, v[0]) + " baud, parity " + Named(kParities, v[1]);
+    return Append(t, "set RS485 line to ", Named(kBauds, v[0]), " baud, parity ", Named(kParities, v[1]));
   }
   if (L::Matches(s, L::kMeterProfile)) {
     const Values v(s, L::kMeterProfile);
-    return "set meter " + v[0] + " profile: " + (v[1] == "1" ? "enabled" : "disabled") + ", " +
-           (v[2] == "1" ? "master" : "secondary master") + ", type " + Number(v[3]) + ", " + v[4] +
-           " preambles, buffer clear time " + Number(v[5]) + " s";
+    return Append(t, "set meter ", v[0], " profile: ", v[1] == "1" ? "enabled" : "disabled", ", ",
+                  v[2] == "1" ? "master" : "secondary master", ", type ", Number(v[3]), ", ", v[4],
+                  " preambles, buffer clear time ", Number(v[5]), " s");
   }
   if (L::Matches(s, L::kDataFormat)) {
     const Values v(s, L::kDataFormat);
-    return "set meter " + v[0] + " data formats " + v[1] + v[2] + v[3] + v[4] + v[5];
+    return Append(t, "set meter ", v[0], " data formats ", v[1], v[2], v[3], v[4], v[5]);
   }
   if (L::Matches(s, L::kCoefficient)) {
     const Values v(s, L::kCoefficient);
-    return "set variable 1 coefficient: mode " + v[0] + ", factor " + v[1];
+    return Append(t, "set variable 1 coefficient: mode ", v[0], ", factor ", v[1]);
   }
-  if (L::Matches(s, L::kParsingFormat)) return "set meter " + Values(s, L::kParsingFormat)[0] + " custom parsing format";
-  return "setting";
+  if (L::Matches(s, L::kParsingFormat))
+    return Append(t, "set meter ", Values(s, L::kParsingFormat)[0], " custom parsing format");
+  Append(t, "setting");
 }
 
-std::string FactoryRequest(std::string_view s) {
+void FactoryRequest(std::string &t, std::string_view s) {
   s = Unterminated(s);
-  if (L::Matches(s, L::kTotalizer)) return "set totalizer (URV, LRV, starting point) to " + Values(s, L::kTotalizer).Arguments();
-  if (L::Matches(s, L::kCutoff)) return "set low-flow cut-off to " + Values(s, L::kCutoff).Arguments();
-  if (L::Matches(s, L::kIntegerLsd)) return "set integer LSD to " + Values(s, L::kIntegerLsd).Arguments();
-  if (L::Matches(s, L::kDecimalLsd)) return "set decimal LSD to " + Values(s, L::kDecimalLsd).Arguments();
-  if (L::Matches(s, L::kCoefficientFactor)) return "set coefficient to " + Values(s, L::kCoefficientFactor).Arguments() + "/10000";
-  if (L::Matches(s, L::kBoardData)) return "set board serial number and inspector to " + Values(s, L::kBoardData).Arguments();
-  return "factory command";
+  if (L::Matches(s, L::kTotalizer))
+    return Append(t, "set totalizer (URV, LRV, starting point) to ", Values(s, L::kTotalizer).Arguments());
+  if (L::Matches(s, L::kCutoff)) return Append(t, "set low-flow cut-off to ", Values(s, L::kCutoff).Arguments());
+  if (L::Matches(s, L::kIntegerLsd)) return Append(t, "set integer LSD to ", Values(s, L::kIntegerLsd).Arguments());
+  if (L::Matches(s, L::kDecimalLsd)) return Append(t, "set decimal LSD to ", Values(s, L::kDecimalLsd).Arguments());
+  if (L::Matches(s, L::kCoefficientFactor))
+    return Append(t, "set coefficient to ", Values(s, L::kCoefficientFactor).Arguments(), "/10000");
+  if (L::Matches(s, L::kBoardData))
+    return Append(t, "set board serial number and inspector to ", Values(s, L::kBoardData).Arguments());
+  Append(t, "factory command");
 }
 
 // What a request of the module's language asks for.
-std::string ModuleRequest(std::string_view frame) {
-  if (StartsWith(frame, L::kQueryPrefix)) return QueryRequest(Unterminated(frame.substr(L::kQueryPrefix.size())));
-  if (StartsWith(frame, L::kSettingPrefix)) return SettingRequest(frame.substr(L::kSettingPrefix.size()));
-  if (StartsWith(frame, L::kFactoryPrefix)) return FactoryRequest(frame.substr(L::kFactoryPrefix.size()));
-  return "text";
+void ModuleRequest(std::string &t, std::string_view frame) {
+  if (StartsWith(frame, L::kQueryPrefix)) return QueryRequest(t, Unterminated(frame.substr(L::kQueryPrefix.size())));
+  if (StartsWith(frame, L::kSettingPrefix)) return SettingRequest(t, frame.substr(L::kSettingPrefix.size()));
+  if (StartsWith(frame, L::kFactoryPrefix)) return FactoryRequest(t, frame.substr(L::kFactoryPrefix.size()));
+  Append(t, "text");
 }
 
 // A reply of the module's language: its marker named, its keyed values listed.
@@ -648,10 +664,12 @@ void DescribeModule(std::string &t, const uint8_t *b, size_t length, LineDirecti
                              StartsWith(text.substr(L::kSettingPrefix.size()), L::kCustomCommand.begin()->text);
   if (customCommand) {
     // Its payload is binary: the frame is shown up to its key.
-    t.append(L::kSettingPrefix).append(L::kCustomCommand.begin()->text).append("...: ").append(ModuleRequest(text));
+    t.append(L::kSettingPrefix).append(L::kCustomCommand.begin()->text).append("...: ");
+    ModuleRequest(t, text);
   } else if (direction == LineDirection::Sent) {
     t.reserve(t.size() + 2 * length + 64);
-    t.append(text).append(": ").append(ModuleRequest(text));
+    t.append(text).append(": ");
+    ModuleRequest(t, text);
   } else {
     ModuleReply(t, text);
   }
@@ -708,7 +726,11 @@ void Pieces::Add(const Piece &piece) {
     few_[size_++] = piece;
     return;
   }
-  if (many_.empty()) many_.assign(few_.begin(), few_.begin() + static_cast<std::ptrdiff_t>(size_));
+  if (many_.empty()) {
+    // A delivery past the few tends to hold a great many: room for them at once.
+    many_.reserve(4 * few_.size());
+    many_.assign(few_.begin(), few_.begin() + static_cast<std::ptrdiff_t>(size_));
+  }
   many_.push_back(piece);
   ++size_;
 }
