@@ -179,13 +179,7 @@ class Session : public PortSession {
                          {"version", kFileVersion},
                          {"port", result_.port},
                          {"settings", values}};
-    const std::string path = FileForPort(inv_.file, result_.port, inv_.ports.size() > 1);
-    std::string why;
-    if (!WriteJsonFile(path, document, &why)) return Fail(kModuleFailed, why);
-    Say("saved " + std::to_string(values.size()) + " settings to " + path);
-    Summary(result_.lines.back());
-    Json()["file"] = QString::fromStdString(path);
-    Json()["settings"] = values;
+    WriteSettingsFile(document, values, "settings");
   }
 
   // set and apply: sends what differs, the RS485 line last, then reads everything back.

@@ -507,13 +507,7 @@ class HartSession : public PortSession {
                                {"port", result_.port},
                                {"identity", identity},
                                {"settings", settings}};
-    const std::string path = FileForPort(inv_.file, result_.port, inv_.ports.size() > 1);
-    std::string why;
-    if (!WriteJsonFile(path, document, &why)) return Fail(kModuleFailed, why);
-    Say("saved " + std::to_string(settings.size()) + " instrument settings to " + path);
-    Summary(result_.lines.back());
-    Json()["file"] = QString::fromStdString(path);
-    Json()["settings"] = settings;
+    WriteSettingsFile(document, settings, "instrument settings");
   }
 
   // A line of a loop test shown as it happens (the results of one port without --json, or each

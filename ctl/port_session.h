@@ -59,6 +59,18 @@ class PortSession {
       result_.warnings.push_back(line);
   }
 
+  // save and hart save: the document written to the file of this port (one a port when several
+  // run), and told with how many settings it holds.
+  void WriteSettingsFile(const QJsonObject &document, const QJsonObject &settings, const std::string &what) {
+    const std::string path = FileForPort(inv_.file, result_.port, inv_.ports.size() > 1);
+    std::string why;
+    if (!WriteJsonFile(path, document, &why)) return Fail(kModuleFailed, why);
+    Say("saved " + std::to_string(settings.size()) + " " + what + " to " + path);
+    Summary(result_.lines.back());
+    Json()["file"] = QString::fromStdString(path);
+    Json()["settings"] = settings;
+  }
+
   // What came, for a reply that is not one: another program's greeting, a device server's refusal.
   static std::string Received(const std::vector<uint8_t> &reply) {
     constexpr size_t kShown = 48;
