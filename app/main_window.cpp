@@ -14,6 +14,7 @@
 #include "app/screen_place.h"
 #include "instrument/instrument_window.h"
 #include "monitor/monitor_window.h"
+#include "serial/open_failure.h"
 #include "ui_main_window.h"
 
 TForm1::TForm1(QWidget *parent)
@@ -44,6 +45,8 @@ TForm1::TForm1(QWidget *parent)
   comm1_->OnReceiveData = [this](TComm *sender, const uint8_t *buffer, uint16_t length) {
     RunHandler([&] { Comm1ReceiveData(sender, buffer, length); });
   };
+  // The pages do not hear of it (their requests time out); the instrument window's exchange ends.
+  comm1_->OnRequestHangup = [this](TComm *sender) { cycle_.LineLost(HangupReason(sender->HangupError())); };
 
   ShowPictures();
   FillPortList();

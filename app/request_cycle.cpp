@@ -60,6 +60,7 @@ bool RequestCycle::Send(Request request) {
 
 RequestCycle::SendResult RequestCycle::SendFrame(const std::vector<uint8_t> &frame, int timeoutMs, Exchange exchange) {
   if (!portOpen_) return SendResult::PortClosed;
+  if (!lostReason_.empty()) return SendResult::LineLost;
   if (Waiting()) return SendResult::LineBusy;
   if (!handlers_.write(frame.data(), frame.size())) return SendResult::NotWritten;
   pending_ = Pending::InstrumentReply;
@@ -85,9 +86,15 @@ void RequestCycle::DropExchange() {
   if (pending_ == Pending::InstrumentReply) pending_ = Pending::Nothing;
 }
 
+void RequestCycle::LineLost(std::string why) {
+  lostReason_ = std::move(why);
+  EndExchange(ExchangeEnd::LineLost);
+}
+
 void RequestCycle::SetPortOpen(bool open) {
   if (!open && portOpen_ && beforeClose_) beforeClose_();
   portOpen_ = open;
+  lostReason_.clear();
 }
 
 RequestCycle::Shown RequestCycle::Deliver(const uint8_t *bytes, size_t count) {

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -68,15 +69,22 @@ class RequestCycle {
   // An exchange of the instrument window. Each delivery while it is open goes to `whole` alone
   // (not to the pages' parsers, not to "Receive Buffer:"), which says whether the reply is all in.
   // `ended` runs once the exchange has closed (so it may send the next frame): answered, no whole
-  // reply within the time, or a page's request took the line over (its codes replaced the pending one).
-  enum class ExchangeEnd { Answered, TimedOut, TakenOver };
+  // reply within the time, a page's request took the line over (its codes replaced the pending one),
+  // or the port was lost.
+  enum class ExchangeEnd { Answered, TimedOut, TakenOver, LineLost };
   struct Exchange {
     std::function<bool(const uint8_t *bytes, size_t count)> whole;
     std::function<void(ExchangeEnd)> ended;
   };
-  enum class SendResult { Sent, LineBusy, PortClosed, NotWritten };
+  enum class SendResult { Sent, LineBusy, PortClosed, LineLost, NotWritten };
   // Writes `frame` when the port is open and no request waits, and opens its exchange.
   SendResult SendFrame(const std::vector<uint8_t> &frame, int timeoutMs, Exchange exchange);
+  // The port's workers gave up (an adapter unplugged, a device server gone): an open exchange ends
+  // at once, and SendFrame sends nothing more until the port is opened again. The pages' requests
+  // are left as they are: theirs time out.
+  void LineLost(std::string why);
+  // Why the open port carries nothing any more; empty while it does.
+  const std::string &LostReason() const { return lostReason_; }
   // Closes an open exchange without running its handlers: their owner is going away.
   void DropExchange();
   // Runs just before the port closes (the user's "Close", the close after the serial settings, the
@@ -117,4 +125,5 @@ class RequestCycle {
   } exchange_;
   QTimer *exchangeTimer_;  // the open exchange's time limit
   std::function<void()> beforeClose_;
+  std::string lostReason_;
 };

@@ -95,6 +95,8 @@ void HartLink::Send() {
       return;
     case RequestCycle::SendResult::PortClosed:
       return Stop("the port is closed; " + current_.what + " was not sent");
+    case RequestCycle::SendResult::LineLost:
+      return Stop("the port went away: " + cycle_.LostReason() + "; " + current_.what + " was not sent");
     case RequestCycle::SendResult::NotWritten:
       return Stop("the port is gone; " + current_.what + " could not be sent");
   }
@@ -113,6 +115,8 @@ void HartLink::Ended(RequestCycle::ExchangeEnd how) {
   switch (how) {
     case RequestCycle::ExchangeEnd::TakenOver:
       return Stop("a request of the main window took the line over; " + current_.what + " has no answer");
+    case RequestCycle::ExchangeEnd::LineLost:
+      return Stop("the port went away: " + cycle_.LostReason() + "; " + current_.what + " has no answer");
     case RequestCycle::ExchangeEnd::TimedOut:
       if (reply_.empty())
         return Stop("no answer to " + current_.what + " within " + std::to_string(kReplyTimeoutMs / 1000) + " s");
