@@ -54,13 +54,18 @@ std::string CommandText(int command) {
 }
 
 // Whether `data` holds what a reply to `command` must; says what was due when not.
-bool LongEnough(int command, const char *what, const std::vector<uint8_t> &data, std::string *problem) {
+bool LongEnough(int command, const char *what, ByteView data, std::string *problem) {
   const HartCommandInfo *info = FindHartCommand(command);
   const size_t due = info ? info->replyBytes : 0;
   if (data.size() >= due) return true;
-  if (problem)
-    *problem = "the reply holds " + std::to_string(data.size()) + " data bytes, too few for " + what + " (" +
-               std::to_string(due) + " are due)";
+  if (problem) {
+    // Built in one piece: the line decoders say it of many a short reply.
+    std::string why;
+    why.reserve(64 + std::strlen(what));
+    why.append("the reply holds ").append(std::to_string(data.size())).append(" data bytes, too few for ");
+    why.append(what).append(" (").append(std::to_string(due)).append(" are due)");
+    *problem = std::move(why);
+  }
   return false;
 }
 
@@ -86,11 +91,11 @@ void AppendUint24(std::vector<uint8_t> *out, uint32_t value) {
   for (int shift = 16; shift >= 0; shift -= 8) out->push_back(static_cast<uint8_t>(value >> shift));
 }
 
-float FloatAt(const std::vector<uint8_t> &data, size_t at) {
+float FloatAt(ByteView data, size_t at) {
   return FloatFromBytes(data[at], data[at + 1], data[at + 2], data[at + 3]);
 }
 
-uint32_t Uint24At(const std::vector<uint8_t> &data, size_t at) {
+uint32_t Uint24At(ByteView data, size_t at) {
   return uint32_t{data[at]} << 16 | uint32_t{data[at + 1]} << 8 | data[at + 2];
 }
 
@@ -221,12 +226,12 @@ std::optional<uint8_t> ParseUnit(std::string_view text, std::string *problem) {
   return Fail<uint8_t>(problem, "\"" + std::string(text) + "\" is no unit name of the unit list, nor a unit code");
 }
 
-std::optional<HartPrimaryVariable> ParsePrimaryVariable(const std::vector<uint8_t> &data, std::string *problem) {
+std::optional<HartPrimaryVariable> ParsePrimaryVariable(ByteView data, std::string *problem) {
   if (!LongEnough(kReadPrimaryVariable, "the primary variable", data, problem)) return std::nullopt;
   return HartPrimaryVariable{data[0], FloatAt(data, 1)};
 }
 
-std::optional<HartLoopCurrent> ParseLoopCurrent(const std::vector<uint8_t> &data, std::string *problem) {
+std::optional<HartLoopCurrent> ParseLoopCurrent(ByteView data, std::string *problem) {
   if (!LongEnough(kReadLoopCurrentAndPercent, "the loop current and percent of range", data, problem)) return std::nullopt;
   return HartLoopCurrent{FloatAt(data, 0), FloatAt(data, kFloatBytes)};
 }
@@ -240,7 +245,7 @@ HartRequestData PollingAddressRequest(long long address) {
   return out;
 }
 
-std::optional<uint8_t> ParsePollingAddress(const std::vector<uint8_t> &data, std::string *problem) {
+std::optional<uint8_t> ParsePollingAddress(ByteView data, std::string *problem) {
   if (!LongEnough(kWritePollingAddress, "the polling address", data, problem)) return std::nullopt;
   return data[0];
 }
@@ -255,7 +260,7 @@ HartRequestData DeviceVariablesRequest(const std::vector<uint8_t> &codes, uint8_
   return out;
 }
 
-std::optional<HartDeviceVariables> ParseDeviceVariables(const std::vector<uint8_t> &data, std::string *problem) {
+std::optional<HartDeviceVariables> ParseDeviceVariables(ByteView data, std::string *problem) {
   if (!LongEnough(kReadDeviceVariablesWithStatus, "a device variable", data, problem)) return std::nullopt;
   const size_t after = data.size() - 1;
   const size_t rest = after % F::kVariableSlotBytes;
@@ -284,7 +289,7 @@ HartRequestData MessageRequest(std::string_view message) {
   return out;
 }
 
-std::optional<std::string> ParseMessage(const std::vector<uint8_t> &data, std::string *problem) {
+std::optional<std::string> ParseMessage(ByteView data, std::string *problem) {
   if (!LongEnough(kReadMessage, "the message", data, problem)) return std::nullopt;
   return UnpackAsciiTrimmed(data.data(), kMessageBytes);
 }
@@ -304,7 +309,7 @@ HartRequestData TagDescriptorDateRequest(const HartTagDescriptorDate &value) {
   return out;
 }
 
-std::optional<HartTagDescriptorDate> ParseTagDescriptorDate(const std::vector<uint8_t> &data, std::string *problem) {
+std::optional<HartTagDescriptorDate> ParseTagDescriptorDate(ByteView data, std::string *problem) {
   if (!LongEnough(kReadTagDescriptorDate, "tag, descriptor and date", data, problem)) return std::nullopt;
   HartTagDescriptorDate out;
   out.tag = UnpackAsciiTrimmed(data.data(), kTagBytes);
@@ -314,13 +319,13 @@ std::optional<HartTagDescriptorDate> ParseTagDescriptorDate(const std::vector<ui
   return out;
 }
 
-std::optional<HartTransducerInformation> ParseTransducerInformation(const std::vector<uint8_t> &data,
+std::optional<HartTransducerInformation> ParseTransducerInformation(ByteView data,
                                                                     std::string *problem) {
   if (!LongEnough(kReadTransducerInformation, "the transducer information", data, problem)) return std::nullopt;
   return HartTransducerInformation{Uint24At(data, 0), data[3], FloatAt(data, 4), FloatAt(data, 8), FloatAt(data, 12)};
 }
 
-std::optional<HartDeviceInformation> ParseDeviceInformation(const std::vector<uint8_t> &data, std::string *problem) {
+std::optional<HartDeviceInformation> ParseDeviceInformation(ByteView data, std::string *problem) {
   if (!LongEnough(kReadDeviceInformation, "the device information", data, problem)) return std::nullopt;
   HartDeviceInformation out;
   out.alarmSelection = data[0];
@@ -344,7 +349,7 @@ HartRequestData FinalAssemblyNumberRequest(long long number) {
   return out;
 }
 
-std::optional<uint32_t> ParseFinalAssemblyNumber(const std::vector<uint8_t> &data, std::string *problem) {
+std::optional<uint32_t> ParseFinalAssemblyNumber(ByteView data, std::string *problem) {
   if (!LongEnough(kReadFinalAssemblyNumber, "the final assembly number", data, problem)) return std::nullopt;
   return Uint24At(data, 0);
 }
@@ -376,7 +381,7 @@ HartRequestData LongTagRequest(std::string_view longTag) {
   return out;
 }
 
-std::optional<std::string> ParseLongTag(const std::vector<uint8_t> &data, std::string *problem) {
+std::optional<std::string> ParseLongTag(ByteView data, std::string *problem) {
   if (!LongEnough(kReadLongTag, "the long tag", data, problem)) return std::nullopt;
   size_t end = 0;
   while (end < F::kLongTagBytes && data[end] != 0x00) ++end;
@@ -395,7 +400,7 @@ HartRequestData DampingRequest(double seconds) {
   return out;
 }
 
-std::optional<float> ParseDamping(const std::vector<uint8_t> &data, std::string *problem) {
+std::optional<float> ParseDamping(ByteView data, std::string *problem) {
   if (!LongEnough(kWriteDampingValue, "the damping value", data, problem)) return std::nullopt;
   return FloatAt(data, 0);
 }
@@ -411,7 +416,7 @@ HartRequestData RangeValuesRequest(uint8_t unit, double upper, double lower) {
   return out;
 }
 
-std::optional<HartRangeValues> ParseRangeValues(const std::vector<uint8_t> &data, std::string *problem) {
+std::optional<HartRangeValues> ParseRangeValues(ByteView data, std::string *problem) {
   if (!LongEnough(kWriteRangeValues, "the range values", data, problem)) return std::nullopt;
   return HartRangeValues{data[0], FloatAt(data, 1), FloatAt(data, 1 + kFloatBytes)};
 }
@@ -421,7 +426,7 @@ std::vector<uint8_t> ResetConfigurationChangedRequest(std::optional<uint16_t> co
   return {static_cast<uint8_t>(*counter >> 8), static_cast<uint8_t>(*counter)};
 }
 
-std::optional<HartConfigurationReset> ParseConfigurationReset(const std::vector<uint8_t> &data, std::string *problem) {
+std::optional<HartConfigurationReset> ParseConfigurationReset(ByteView data, std::string *problem) {
   if (!LongEnough(kResetConfigurationChanged, "the reset", data, problem)) return std::nullopt;
   HartConfigurationReset out;
   if (data.size() >= 2) out.counter = static_cast<uint16_t>(data[0] << 8 | data[1]);
@@ -437,19 +442,19 @@ HartRequestData FixedCurrentRequest(double milliamperes) {
   return out;
 }
 
-std::optional<float> ParseFixedCurrent(const std::vector<uint8_t> &data, std::string *problem) {
+std::optional<float> ParseFixedCurrent(ByteView data, std::string *problem) {
   if (!LongEnough(kEnterExitFixedCurrent, "the fixed current", data, problem)) return std::nullopt;
   return FloatAt(data, 0);
 }
 
 std::vector<uint8_t> PrimaryVariableUnitsRequest(uint8_t unit) { return {unit}; }
 
-std::optional<uint8_t> ParsePrimaryVariableUnits(const std::vector<uint8_t> &data, std::string *problem) {
+std::optional<uint8_t> ParsePrimaryVariableUnits(ByteView data, std::string *problem) {
   if (!LongEnough(kWritePrimaryVariableUnits, "the unit code", data, problem)) return std::nullopt;
   return data[0];
 }
 
-std::optional<std::vector<uint8_t>> ParseAdditionalDeviceStatus(const std::vector<uint8_t> &data,
+std::optional<std::vector<uint8_t>> ParseAdditionalDeviceStatus(ByteView data,
                                                                 std::string *problem) {
   if (!LongEnough(kReadAdditionalDeviceStatus, "the additional device status", data, problem)) return std::nullopt;
   const size_t kept = std::min(data.size(), F::kMaxAdditionalStatusBytes);
@@ -465,7 +470,7 @@ HartRequestData ResponsePreamblesRequest(long long preambles) {
   return out;
 }
 
-std::optional<uint8_t> ParseResponsePreambles(const std::vector<uint8_t> &data, std::string *problem) {
+std::optional<uint8_t> ParseResponsePreambles(ByteView data, std::string *problem) {
   if (!LongEnough(kWriteResponsePreambles, "the number of response preambles", data, problem)) return std::nullopt;
   return data[0];
 }

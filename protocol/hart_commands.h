@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/byte_view.h"
 #include "protocol/hart.h"
 #include "protocol/hart_reply.h"
 
@@ -99,18 +100,18 @@ struct HartPrimaryVariable {
   uint8_t unit = 0;
   float value = 0;
 };
-std::optional<HartPrimaryVariable> ParsePrimaryVariable(const std::vector<uint8_t> &data, std::string *problem = nullptr);
+std::optional<HartPrimaryVariable> ParsePrimaryVariable(ByteView data, std::string *problem = nullptr);
 
 // Command 2.
 struct HartLoopCurrent {
   float milliamperes = 0;
   float percentOfRange = 0;
 };
-std::optional<HartLoopCurrent> ParseLoopCurrent(const std::vector<uint8_t> &data, std::string *problem = nullptr);
+std::optional<HartLoopCurrent> ParseLoopCurrent(ByteView data, std::string *problem = nullptr);
 
 // Command 6: the polling address, 0 to 63.
 HartRequestData PollingAddressRequest(long long address);
-std::optional<uint8_t> ParsePollingAddress(const std::vector<uint8_t> &data, std::string *problem = nullptr);
+std::optional<uint8_t> ParsePollingAddress(ByteView data, std::string *problem = nullptr);
 
 // Command 9: the device variables asked for by code (hart::kPrimaryVariableCode ...), one to four
 // of them for revision 6, to eight for later ones.
@@ -127,13 +128,13 @@ struct HartDeviceVariables {
   std::vector<HartDeviceVariable> variables;
   std::optional<uint32_t> timeStamp;  // revision 7: in 1/32 ms since midnight
 };
-std::optional<HartDeviceVariables> ParseDeviceVariables(const std::vector<uint8_t> &data,
+std::optional<HartDeviceVariables> ParseDeviceVariables(ByteView data,
                                                         std::string *problem = nullptr);
 
 // Commands 12 and 17: the message, 32 characters of packed ASCII. Texts read back lose the spaces
 // that pad them.
 HartRequestData MessageRequest(std::string_view message);
-std::optional<std::string> ParseMessage(const std::vector<uint8_t> &data, std::string *problem = nullptr);
+std::optional<std::string> ParseMessage(ByteView data, std::string *problem = nullptr);
 
 // Commands 13 and 18: tag (8 characters), descriptor (16) and date.
 struct HartTagDescriptorDate {
@@ -143,7 +144,7 @@ struct HartTagDescriptorDate {
 };
 HartRequestData TagDescriptorDateRequest(const HartTagDescriptorDate &value);
 // The date as it came: DateProblem says whether it is a day of the calendar.
-std::optional<HartTagDescriptorDate> ParseTagDescriptorDate(const std::vector<uint8_t> &data,
+std::optional<HartTagDescriptorDate> ParseTagDescriptorDate(ByteView data,
                                                             std::string *problem = nullptr);
 
 // Command 14.
@@ -154,7 +155,7 @@ struct HartTransducerInformation {
   float lowerLimit = 0;
   float minimumSpan = 0;
 };
-std::optional<HartTransducerInformation> ParseTransducerInformation(const std::vector<uint8_t> &data,
+std::optional<HartTransducerInformation> ParseTransducerInformation(ByteView data,
                                                                     std::string *problem = nullptr);
 
 // Command 15.
@@ -169,21 +170,21 @@ struct HartDeviceInformation {
   uint8_t privateLabelDistributor = 0;
   std::optional<uint8_t> analogChannelFlags;  // revision 6 and later
 };
-std::optional<HartDeviceInformation> ParseDeviceInformation(const std::vector<uint8_t> &data,
+std::optional<HartDeviceInformation> ParseDeviceInformation(ByteView data,
                                                             std::string *problem = nullptr);
 
 // Commands 16 and 19: 0 to 16777215.
 HartRequestData FinalAssemblyNumberRequest(long long number);
-std::optional<uint32_t> ParseFinalAssemblyNumber(const std::vector<uint8_t> &data, std::string *problem = nullptr);
+std::optional<uint32_t> ParseFinalAssemblyNumber(ByteView data, std::string *problem = nullptr);
 
 // Commands 20 and 22: the long tag, up to 32 characters of ISO Latin-1, given and read as UTF-8.
 // Control characters read back are shown as '?'.
 HartRequestData LongTagRequest(std::string_view longTag);
-std::optional<std::string> ParseLongTag(const std::vector<uint8_t> &data, std::string *problem = nullptr);
+std::optional<std::string> ParseLongTag(ByteView data, std::string *problem = nullptr);
 
 // Command 34: seconds, not negative.
 HartRequestData DampingRequest(double seconds);
-std::optional<float> ParseDamping(const std::vector<uint8_t> &data, std::string *problem = nullptr);
+std::optional<float> ParseDamping(ByteView data, std::string *problem = nullptr);
 
 // Command 35.
 struct HartRangeValues {
@@ -192,7 +193,7 @@ struct HartRangeValues {
   float lower = 0;
 };
 HartRequestData RangeValuesRequest(uint8_t unit, double upper, double lower);
-std::optional<HartRangeValues> ParseRangeValues(const std::vector<uint8_t> &data, std::string *problem = nullptr);
+std::optional<HartRangeValues> ParseRangeValues(ByteView data, std::string *problem = nullptr);
 
 // Command 38. An instrument of revision 7 resets the flag only when the request carries the
 // configuration change counter it holds, or none; it answers with its counter.
@@ -200,22 +201,22 @@ std::vector<uint8_t> ResetConfigurationChangedRequest(std::optional<uint16_t> co
 struct HartConfigurationReset {
   std::optional<uint16_t> counter;
 };
-std::optional<HartConfigurationReset> ParseConfigurationReset(const std::vector<uint8_t> &data,
+std::optional<HartConfigurationReset> ParseConfigurationReset(ByteView data,
                                                               std::string *problem = nullptr);
 
 // Command 40: the loop current to hold, in mA; hart::kLeaveFixedCurrent leaves fixed current mode.
 HartRequestData FixedCurrentRequest(double milliamperes);
-std::optional<float> ParseFixedCurrent(const std::vector<uint8_t> &data, std::string *problem = nullptr);
+std::optional<float> ParseFixedCurrent(ByteView data, std::string *problem = nullptr);
 
 // Command 44.
 std::vector<uint8_t> PrimaryVariableUnitsRequest(uint8_t unit);
-std::optional<uint8_t> ParsePrimaryVariableUnits(const std::vector<uint8_t> &data, std::string *problem = nullptr);
+std::optional<uint8_t> ParsePrimaryVariableUnits(ByteView data, std::string *problem = nullptr);
 
 // Command 48: the status bytes as they came (at most 25 kept); hart_field names the places of the
 // standard ones.
-std::optional<std::vector<uint8_t>> ParseAdditionalDeviceStatus(const std::vector<uint8_t> &data,
+std::optional<std::vector<uint8_t>> ParseAdditionalDeviceStatus(ByteView data,
                                                                 std::string *problem = nullptr);
 
 // Command 59: 5 to 20 preambles before each reply.
 HartRequestData ResponsePreamblesRequest(long long preambles);
-std::optional<uint8_t> ParseResponsePreambles(const std::vector<uint8_t> &data, std::string *problem = nullptr);
+std::optional<uint8_t> ParseResponsePreambles(ByteView data, std::string *problem = nullptr);

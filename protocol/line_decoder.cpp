@@ -342,7 +342,7 @@ void AppendDeviceStatus(std::string &t, uint8_t status) {
 
 void AppendFloat(std::string &t, const uint8_t *v) {
   if (v[0] == hart::kNotANumberFirstByte) t += "NaN";
-  else t += FormatGeneral(FloatFromBytes(v[0], v[1], v[2], v[3]));
+  else AppendGeneral(t, FloatFromBytes(v[0], v[1], v[2], v[3]));
 }
 
 void AppendIdentity(std::string &t, unsigned manufacturer, uint8_t type, const uint8_t *id) {
@@ -351,7 +351,7 @@ void AppendIdentity(std::string &t, unsigned manufacturer, uint8_t type, const u
 }
 
 void AppendValue(std::string &t, float value) {
-  if (std::isfinite(value)) t += FormatGeneral(value);
+  if (std::isfinite(value)) AppendGeneral(t, value);
   else t += "NaN";
 }
 
@@ -365,8 +365,7 @@ void AppendQuoted(std::string &t, std::string_view text) { Append(t, '"', text, 
 // The fields of a command's data, read by the command's own parser: a request's data as it goes,
 // a reply's after its status bytes. The writes answer with what they were sent, so one parser
 // reads both. False for a command without a parser here.
-bool AppendCommandFields(std::string &t, uint8_t command, bool request, const std::vector<uint8_t> &d,
-                         std::string *problem) {
+bool AppendCommandFields(std::string &t, uint8_t command, bool request, ByteView d, std::string *problem) {
   using namespace hart;
   switch (command) {
     case kReadPrimaryVariable:
@@ -509,8 +508,7 @@ void AppendCommandData(std::string &t, uint8_t command, bool request, const uint
   std::string problem;
   if (request && !carries) {
     if (count == 0) return;
-  } else if (AppendCommandFields(t, command, request, std::vector<uint8_t>(data, data + count), &problem) &&
-             problem.empty()) {
+  } else if (AppendCommandFields(t, command, request, ByteView(data, count), &problem) && problem.empty()) {
     return;
   }
   t += ", data ";

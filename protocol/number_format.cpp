@@ -1,54 +1,70 @@
 #include "protocol/number_format.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 
-std::string FormatGeneral(double value, std::string_view decimalPoint) {
-  const std::string sign = std::signbit(value) ? "-" : "";
-  if (std::isnan(value)) return sign + "NAN";
-  if (std::isinf(value)) return sign + "INF";
-  if (value == 0) return "0";
+void AppendGeneral(std::string &out, double value, std::string_view decimalPoint) {
+  const bool negative = std::signbit(value);
+  if (std::isnan(value) || std::isinf(value)) {
+    if (negative) out += '-';
+    out += std::isnan(value) ? "NAN" : "INF";
+    return;
+  }
+  if (value == 0) {
+    out += '0';
+    return;
+  }
 
   // 15 significant digits, correctly rounded: "d.dddddddddddddde+xx", whatever the locale.
-  char buf[40];
-  const auto written = std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific, 14);
-  const std::string_view text(buf, static_cast<size_t>(written.ptr - buf));
-  const size_t e = text.find('e');
-  std::string_view exponentText = text.substr(e + 1);
-  if (!exponentText.empty() && exponentText.front() == '+') exponentText.remove_prefix(1);
+  char text[40];
+  const char *const textEnd = std::to_chars(text, text + sizeof text, std::fabs(value), std::chars_format::scientific, 14).ptr;
+  const char *const e = std::find(static_cast<const char *>(text), textEnd, 'e');
+  const char *exponentText = e == textEnd ? e : e + 1;
+  if (exponentText != textEnd && *exponentText == '+') ++exponentText;
   int exponent = 0;
-  std::from_chars(exponentText.data(), exponentText.data() + exponentText.size(), exponent);
-  std::string digits;
-  for (char c : text.substr(0, e))
-    if (c != '.') digits += c;
-  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  std::from_chars(exponentText, textEnd, exponent);
+  char digits[sizeof text];
+  size_t n = 0;
+  for (const char *c = text; c != e; ++c)
+    if (*c != '.') digits[n++] = *c;
+  while (n > 1 && digits[n - 1] == '0') --n;
 
-  std::string out;
+  if (negative) out += '-';
   if (exponent >= -4 && exponent < 15) {
     if (exponent < 0) {
-      out = "0";
+      out += '0';
       out += decimalPoint;
-      out += std::string(static_cast<size_t>(-exponent - 1), '0') + digits;
+      out.append(static_cast<size_t>(-exponent - 1), '0');
+      out.append(digits, n);
     } else {
       const size_t whole = static_cast<size_t>(exponent) + 1;
-      if (digits.size() <= whole) {
-        out = digits + std::string(whole - digits.size(), '0');
+      if (n <= whole) {
+        out.append(digits, n);
+        out.append(whole - n, '0');
       } else {
-        out = digits.substr(0, whole);
+        out.append(digits, whole);
         out += decimalPoint;
-        out += digits.substr(whole);
+        out.append(digits + whole, n - whole);
       }
     }
   } else {
-    out = digits.substr(0, 1);
-    if (digits.size() > 1) {
+    out += digits[0];
+    if (n > 1) {
       out += decimalPoint;
-      out += digits.substr(1);
+      out.append(digits + 1, n - 1);
     }
-    out += 'E' + std::to_string(exponent);
+    out += 'E';
+    char exponentDigits[8];
+    out.append(exponentDigits, std::to_chars(exponentDigits, exponentDigits + sizeof exponentDigits, exponent).ptr);
   }
-  return sign + out;
+}
+
+std::string FormatGeneral(double value, std::string_view decimalPoint) {
+  std::string out;
+  AppendGeneral(out, value, decimalPoint);
+  return out;
 }
 
 float FloatFromBytes(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3) {

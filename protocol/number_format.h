@@ -12,6 +12,8 @@
 #include <string_view>
 
 std::string FormatGeneral(double value, std::string_view decimalPoint = ".");
+// The same, appended to `out`.
+void AppendGeneral(std::string &out, double value, std::string_view decimalPoint = ".");
 
 // The 32-bit pattern as an IEEE-754 single-precision value, first byte most significant.
 float FloatFromBytes(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3);

@@ -152,11 +152,11 @@ TEST(HartCommandReply, EveryParserRefusesTooFewBytesAndTakesEnough) {
     EXPECT_EQ(c.parse(Bytes(c.due + 1, 0x20), nullptr), c.takesAnExtraByte) << "a later revision's extra byte, " << c.due;
   }
   EXPECT_TRUE(ParseConfigurationReset({})) << "revision 5 echoes nothing";
-  EXPECT_EQ(ParseConfigurationReset({0x01, 0x02})->counter, 0x0102);
+  EXPECT_EQ(ParseConfigurationReset(Bytes{0x01, 0x02})->counter, 0x0102);
 }
 
 TEST(HartCommandReply, FieldsAtTheirPlacesAndFloatsMostSignificantFirst) {
-  const auto loop = ParseLoopCurrent({0x41, 0x40, 0x00, 0x00, 0x42, 0x48, 0x00, 0x00});
+  const auto loop = ParseLoopCurrent(Bytes{0x41, 0x40, 0x00, 0x00, 0x42, 0x48, 0x00, 0x00});
   EXPECT_EQ(loop->milliamperes, 12.0f);
   EXPECT_EQ(loop->percentOfRange, 50.0f);
 
@@ -171,9 +171,9 @@ TEST(HartCommandReply, FieldsAtTheirPlacesAndFloatsMostSignificantFirst) {
   EXPECT_EQ(device->analogChannelFlags, 0x05);
   EXPECT_FALSE(ParseDeviceInformation(Bytes(info15.begin(), info15.end() - 1))->analogChannelFlags);
 
-  EXPECT_EQ(ParseFinalAssemblyNumber({0xAB, 0xCD, 0xEF}), 0xABCDEFu);
+  EXPECT_EQ(ParseFinalAssemblyNumber(Bytes{0xAB, 0xCD, 0xEF}), 0xABCDEFu);
   const auto transducer = ParseTransducerInformation(
-      {0x00, 0x04, 0x57, 19, 0x43, 0x48, 0, 0, 0, 0, 0, 0, 0x3F, 0x80, 0, 0});
+      Bytes{0x00, 0x04, 0x57, 19, 0x43, 0x48, 0, 0, 0, 0, 0, 0, 0x3F, 0x80, 0, 0});
   EXPECT_EQ(transducer->serialNumber, 1111u);
   EXPECT_EQ(transducer->upperLimit, 200.0f);
   EXPECT_EQ(transducer->minimumSpan, 1.0f);
