@@ -9,7 +9,7 @@ class ByteView {
  public:
   ByteView() = default;
   ByteView(const uint8_t *data, size_t size) : data_(data), size_(size) {}
-  ByteView(const std::vector<uint8_t> &bytes) : data_(bytes.data()), size_(bytes.size()) {}  // NOLINT: implicit
+  ByteView(const std::vector<uint8_t> &bytes) : data_(bytes.data()), size_(bytes.size()) {}  // implicit: callers hand in their vectors
 
   const uint8_t *data() const { return data_; }
   size_t size() const { return size_; }
