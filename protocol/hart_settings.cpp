@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <set>
 
 #include "protocol/hart.h"
@@ -104,11 +105,27 @@ bool HartSettingAvailable(const HartSettingSpec &spec, uint8_t universalRevision
          LeastUniversalRevision(spec.readCommand) <= universalRevision;
 }
 
+namespace {
+
+// A float to `digits` significant digits, never the C library's locale.
+std::string SignificantDigits(float value, int digits) {
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, static_cast<double>(value), std::chars_format::general, digits);
+  return std::string(text, end.ptr);
+}
+
+}  // namespace
+
 std::string HartFloatText(float value) {
   if (!std::isfinite(value)) return "none";
-  char text[32];
-  const auto end = std::to_chars(text, text + sizeof text, static_cast<double>(value), std::chars_format::general, 7);
-  return std::string(text, end.ptr);
+  std::string text = SignificantDigits(value, 7);
+  // Just below a power of ten, seven digits may read back as a float that shows otherwise ("1e+28"
+  // as 9.999999e+27): the text would not survive a save and an apply. Nine digits name the float.
+  double back = 0;
+  std::from_chars(text.data(), text.data() + text.size(), back);
+  if (SignificantDigits(static_cast<float>(back), 7) != text)
+    text = SignificantDigits(value, std::numeric_limits<float>::max_digits10);
+  return text;
 }
 
 std::string UnitCodeName(uint8_t code) {

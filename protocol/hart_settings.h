@@ -90,8 +90,8 @@ HartWritePlan PlanHartWrites(const HartValues &held, const HartValues &wanted, u
 // Whether a value read back is the one wanted (the same canonical text).
 bool HartValueEqual(const HartSettingSpec &spec, const std::string &wanted, const std::string &held);
 
-// A float as the settings show it: seven significant digits, "none" for HART's not-a-number;
-// never the C library's locale.
+// A float as the settings show it: seven significant digits (nine where seven would read back as a
+// float that shows otherwise), "none" for HART's not-a-number; never the C library's locale.
 std::string HartFloatText(float value);
 // A unit code as the settings name it: the unit lists' name, "mA" for 39, "unit N" for a code
 // outside the lists.

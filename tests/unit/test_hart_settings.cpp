@@ -43,6 +43,9 @@ TEST(HartSettings, TypedValuesAreMadeCanonicalOrRefusedWithTheFieldNamed) {
   EXPECT_EQ(Canonical("lower_range", "-2,5"), "-2.5") << "a decimal comma is taken";
   EXPECT_EQ(Canonical("upper_range", "0.1"), "0.1");
   EXPECT_EQ(Canonical("upper_range", "1e39").rfind("refused", 0), 0u);
+  // Seven digits would give "1e+28", which reads back as a float shown as 9.999999e+27.
+  EXPECT_EQ(Canonical("upper_range", "10000002000000000000000000000"), "1.00000018e+28");
+  EXPECT_EQ(Canonical("upper_range", "1.00000018e+28"), "1.00000018e+28");
   EXPECT_EQ(Canonical("damping", "-1").rfind("refused: damping: ", 0), 0u);
   EXPECT_EQ(Canonical("damping", "nan").rfind("refused", 0), 0u);
   EXPECT_EQ(Canonical("pv_units", "kpa"), "KPa") << "the unit list's name";
