@@ -227,6 +227,39 @@ TEST(RequestCycle, OthersSendOnlyWhenThePortIsOpenAndNothingWaits) {
   EXPECT_FALSE(cycle.Waiting());
 }
 
+// The instrument window's exchanges hear of a port that went away at once, and the cycle sends
+// none of them into a dead port until it is opened again.
+TEST(RequestCycle, AHangUpEndsTheOpenExchangeAndHoldsFramesBackUntilThePortOpensAgain) {
+  OpenWindow w;
+  TForm1 &form = *w.form;
+  RequestCycle &cycle = form.Cycle();
+  const std::vector<uint8_t> frame = Bytes({0xFF, 0xFF, 0x02, 0x80, 0x00, 0x00, 0x82});
+  std::vector<RequestCycle::ExchangeEnd> ends;
+  auto exchange = [&] {
+    return RequestCycle::Exchange{[](const uint8_t *, size_t) { return false; },
+                                  [&](RequestCycle::ExchangeEnd how) { ends.push_back(how); }};
+  };
+  ASSERT_EQ(cycle.SendFrame(frame, 5000, exchange()), RequestCycle::SendResult::Sent);
+  EXPECT_EQ(w.peer->Read(), frame);
+
+  w.peer->HangUp();
+  ASSERT_TRUE(WaitUntil([&] { return !ends.empty(); }, 2000)) << "not left to the 5 s limit";
+  EXPECT_EQ(ends, std::vector<RequestCycle::ExchangeEnd>{RequestCycle::ExchangeEnd::LineLost});
+  EXPECT_EQ(cycle.LostReason(), "the adapter was unplugged (EIO)");
+  EXPECT_EQ(cycle.SendFrame(frame, 5000, exchange()), RequestCycle::SendResult::LineLost);
+  EXPECT_TRUE(cycle.PortOpen()) << "the user's port stays open until the user closes it";
+
+  Click(&form, "Button1");
+  PtyPeer again;
+  TypeInto(Find<QComboBox>(&form, "SPREALCOM"), QString::fromStdString(again.SlavePath()));
+  Click(&form, "Button1");
+  ASSERT_TRUE(cycle.PortOpen());
+  EXPECT_TRUE(cycle.LostReason().empty());
+  ASSERT_EQ(cycle.SendFrame(frame, 5000, exchange()), RequestCycle::SendResult::Sent);
+  EXPECT_EQ(again.Read(), frame);
+  cycle.DropExchange();
+}
+
 TEST(RequestCycle, Timer4ClosesThePortAfterTheSerialSettingsCommand) {
   OpenWindow w;
   TForm1 &form = *w.form;

@@ -19,6 +19,16 @@ TEST(FormatGeneral, ProcessValueExamplesCutToNine) {
   EXPECT_EQ(CutTo(FormatGeneral(static_cast<float>(1.5e-6)), 9), "1.5000000");
 }
 
+// The line decoder writes values into its line: each form lands after what is there already.
+TEST(FormatGeneral, AppendedAfterTheTextBeforeIt) {
+  std::string line = "v";
+  for (double v : {-0.0, 1e-5, 0.00012, 123.25, 1e15, -std::numeric_limits<double>::infinity()}) {
+    line += ' ';
+    AppendGeneral(line, v, ",");
+  }
+  EXPECT_EQ(line, "v 0 1E-5 0,00012 123,25 1E15 -INF");
+}
+
 TEST(FormatGeneral, CalculatorExamplesCutToTen) {
   EXPECT_EQ(Hex(0x3F, 0x80, 0x00, 0x00, 10), "1");
   EXPECT_EQ(Hex(0x41, 0x20, 0x00, 0x00, 10), "10");
